@@ -1,0 +1,2 @@
+// Placeholder entry point until the window lands.
+int main() { return 0; }

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test twice: a normal build and an ASan + UBSan build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+# LeakSanitizer is off: Qt and fontconfig keep process-lifetime caches it would report.
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+status=0
+for variant in normal sanitize; do
+  dir=build/$variant
+  sanitize=OFF; [ "$variant" = sanitize ] && sanitize=ON
+  echo "== $variant build"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQUORVEL_SANITIZE=$sanitize -DQUORVEL_BUILD_BENCH=$([ $variant = normal ] && echo ON || echo OFF) >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "== $variant tests"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || status=1
+done
+exit $status

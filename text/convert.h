@@ -1,0 +1,28 @@
+// Conversion between GBK, UTF-8 and UTF-16LE text, and the helper that turns the UTF-8
+// literals of the sources into GBK Text.
+#pragma once
+
+#include <string_view>
+
+#include "text/text.h"
+
+namespace quorvel {
+
+inline constexpr int kCodePageGbk = 936;
+inline constexpr int kCodePageUtf8 = 65001;
+
+// UTF-16LE form of the Text read in codePage, followed by one zero unit.
+Bytes TextToWide(const Text& t, int codePage = kCodePageUtf8);
+// UTF-16LE units up to the first zero unit, converted to codePage.
+Text WideToText(const Bytes& wide, int codePage);
+Text AnsiToUtf8(const Text& gbk);
+Text Utf8ToAnsi(const Text& utf8);
+Bytes GbkToWide(const Text& gbk);
+// All whole units of the Bytes (an odd last byte is ignored), composed, to GBK; the Text
+// ends before the first zero byte.
+Text WideToGbk(const Bytes& wide);
+
+// A UTF-8 string (a literal of the sources) as GBK Text.
+Text Gbk(std::string_view utf8);
+
+}  // namespace quorvel
