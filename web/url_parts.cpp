@@ -1,0 +1,122 @@
+#include "web/url_parts.h"
+
+#include "text/convert.h"
+
+namespace quorvel {
+namespace {
+
+// The marker text that stands for a double quote inside TextBetween's markers.
+const Text& QuoteMarker() {
+  static const Text marker = Gbk("#引号");
+  return marker;
+}
+
+// Position of the colon that starts the port in a host text, -1 if none. A bracketed IPv6
+// literal ("[::1]:8080") keeps its own colons; only a colon behind the "]" counts.
+int PortColon(const Text& host, bool last) {
+  if (TextLeft(host, 1) == Text("[")) {
+    const int close = FindText(host, Text("]"));
+    if (close != -1) {
+      const int colon =
+          last ? FindTextReverse(host, Text(":")) : FindText(host, Text(":"), close + 1);
+      return colon > close ? colon : -1;
+    }
+  }
+  return last ? FindTextReverse(host, Text(":")) : FindText(host, Text(":"));
+}
+
+Text CutPort(const Text& host) {
+  const int colon = PortColon(host, false);
+  return colon == -1 ? host : TextLeft(host, colon - 1);
+}
+
+struct PlainHost {
+  Text host;      // lower case, port still attached
+  int start = 1;  // position in the address where the host begins
+};
+
+// The host between the scheme and the first "/" behind it. "http://" counts as the scheme
+// only where no "/" comes before it, so an address without a scheme whose query carries a
+// full address ("a.com/?next=http://b.com/") still names its own host.
+PlainHost SplitPlainHost(const Text& address) {
+  Text t = ToLower(address);
+  const Text slash("/");
+  if (TextRight(t, 1) != slash) t = ConcatText(t, slash);
+  if (TextLeft(t, 8) == Text("https://")) return {TextBetween(t, Text("https://"), slash), 9};
+  const Text http("http://");
+  const int scheme = FindText(t, http);
+  if (scheme != -1 && FindText(t, slash) == scheme + 5) {
+    return {TextBetween(t, http, slash), scheme + 7};
+  }
+  return {TextBetween(ConcatText(http, t), http, slash), 1};
+}
+
+Text SuffixHost(Text t, bool domainOnly, int suffixDots) {
+  t = ReplaceText(t, Text("http://"));
+  t = ReplaceText(t, Text("https://"));
+  const int slash = FindText(t, Text("/"));
+  if (slash != -1) t = TextLeft(t, slash - 1);
+  const int length = TextLength(t);
+  const Text dot(".");
+  // Each step moves d to the dot before it, so the loop ends after at most one step per dot.
+  int d = length;
+  for (int i = 0; i < suffixDots && d != -1; ++i) d = FindTextReverse(t, dot, d);
+  const int x = FindTextReverse(t, dot, d);
+  if (domainOnly) return TextRight(t, length - x);
+  if (x != -1) {
+    const int y = FindTextReverse(t, dot, x);
+    if (y != -1) return TextRight(t, length - y);
+  }
+  return t;
+}
+
+}  // namespace
+
+Text TextBetween(const Text& text, const Text& startMarker, const Text& endMarker, int startPos,
+                 bool ignoreCase) {
+  const Text quote("\"");
+  const Text start = ReplaceText(startMarker, QuoteMarker(), quote);
+  const Text end = ReplaceText(endMarker, QuoteMarker(), quote);
+  int p = FindText(text, start, startPos, ignoreCase);
+  if (p != -1) p += TextLength(start);
+  const int q = FindText(text, end, p, ignoreCase);
+  if (p == -1 || q == -1) return Text();
+  return TextMid(text, p, q - p);
+}
+
+Text HeaderValue(const Text& line) {
+  const int p = FindText(line, Text(":"));
+  if (p == -1) return Text();
+  return TrimText(TextRight(line, TextLength(line) - p));
+}
+
+Text UrlHost(const Text& address, bool domainOnly, bool keepPort, std::optional<int> suffixDots) {
+  Text t;
+  if (suffixDots) {
+    t = SuffixHost(ToLower(address), domainOnly, *suffixDots);
+  } else {
+    t = SplitPlainHost(address).host;
+    if (domainOnly) {
+      const TextArray parts = SplitText(t, Text("."));
+      const int n = ElementCount(parts);
+      if (n >= 2) t = ConcatText(parts[n - 1], Text("."), parts[n]);
+    }
+  }
+  return keepPort ? t : CutPort(t);
+}
+
+int UrlPort(const Text& address) {
+  const Text host = UrlHost(address, false, true);
+  const int colon = PortColon(host, true);
+  if (colon != -1) return TextToInt(TextRight(host, TextLength(host) - colon));
+  return ToLower(TextLeft(address, 5)) == Text("https") ? 443 : 80;
+}
+
+Text UrlPath(const Text& address) {
+  // The first "/" from where the host begins ends the host (the host holds no "/").
+  const int slash = FindText(address, Text("/"), SplitPlainHost(address).start);
+  if (slash == -1) return Text("/");
+  return TextRight(address, TextLength(address) - slash + 1);
+}
+
+}  // namespace quorvel
