@@ -1,1 +1,545 @@
-// Placeholder; filled in by the work on this folder.
+// The text, bytes and array operations. Every routine takes any bytes, never reads past
+// the end of its input and runs in time linear in its input.
+#include "text/text.h"
+
+#include <string.h>  // memmem (a GNU extension of the C library)
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+inline unsigned char At(std::string_view s, std::size_t i) noexcept {
+  return static_cast<unsigned char>(s[i]);
+}
+
+// Bytes taken by the character that starts at i: two for a lead byte that has a byte
+// after it, one otherwise (a lead byte at the very end stands alone).
+inline std::size_t CharSize(std::string_view s, std::size_t i) noexcept {
+  return (At(s, i) >= 0x80 && i + 1 < s.size()) ? 2 : 1;
+}
+
+inline bool IsUpperAscii(unsigned char c) noexcept { return c >= 'A' && c <= 'Z'; }
+inline bool IsLowerAscii(unsigned char c) noexcept { return c >= 'a' && c <= 'z'; }
+inline char LowerAscii(unsigned char c) noexcept {
+  return static_cast<char>(IsUpperAscii(c) ? c + 32 : c);
+}
+
+// A byte count or position as an int; counts that do not fit are held at INT_MAX.
+inline int ToInt(std::size_t n) noexcept {
+  return n > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
+}
+
+// The number of leading bytes a 1-based start position skips: 0 when omitted or below 1.
+inline std::size_t SkipOf(std::optional<int> start) noexcept {
+  if (!start || *start <= 1) return 0;
+  return static_cast<std::size_t>(*start) - 1;
+}
+
+// Folds the one-byte characters of s (walked from its first byte) to lower case in place;
+// the bytes of two-byte characters stay as they are.
+void FoldWalk(std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      i += CharSize(s, i);
+    } else {
+      s[i] = LowerAscii(c);
+      ++i;
+    }
+  }
+}
+
+// True when the sought text, walked by its own characters, has an ASCII letter in a
+// one-byte character: only then can ignoring case change whether it matches.
+bool HasFoldableLetter(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = At(s, i);
+    if (c >= 0x80) {
+      i += CharSize(s, i);
+      continue;
+    }
+    if (IsUpperAscii(c) || IsLowerAscii(c)) return true;
+    ++i;
+  }
+  return false;
+}
+
+// Finds, in order, the occurrences of a needle in a haystack that begin where a character
+// starts, for a walk by characters that begins at haystack byte 0 (or at the byte given
+// to ResumeAt, which restarts the walk there).
+//
+// Candidates come from memmem. Whether a candidate c starts a character follows from the
+// nearest byte below 0x80 before it: such a byte is a one-byte character or the second
+// byte of a pair, so the byte after it starts a character, and from there the bytes of
+// 0x80 and above pair up. The backward look never goes below the last known character
+// start, so all looks together cover the haystack at most once. Each memmem call costs
+// about the needle length on top of the bytes it scans; when restarts pile up (many hits
+// that are not on a character start, or many overlapping hits) the search goes on with
+// Knuth-Morris-Pratt, so the whole search stays linear.
+class BoundarySearcher {
+ public:
+  BoundarySearcher(std::string_view hay, std::string_view needle) : hay_(hay), needle_(needle) {}
+
+  // The next occurrence at or after the cursor that begins on a character start, or kNone.
+  std::size_t Find() {
+    const std::size_t n = hay_.size();
+    const std::size_t m = needle_.size();
+    if (m == 0 || m > n) return kNone;
+    for (;;) {
+      std::size_t c;
+      if (!kmp_) {
+        if (pos_ > n - m) return kNone;
+        if (restartCost_ > 2 * pos_ + kFreeRestartCost) {
+          StartKmp();
+          continue;
+        }
+        const void* hit = memmem(hay_.data() + pos_, n - pos_, needle_.data(), m);
+        if (hit == nullptr) {
+          pos_ = n;
+          return kNone;
+        }
+        c = static_cast<std::size_t>(static_cast<const char*>(hit) - hay_.data());
+        restartCost_ += m;
+        pos_ = c + 1;
+      } else {
+        c = KmpNext();
+        if (c == kNone) return kNone;
+      }
+      if (Aligned(c)) return c;
+    }
+  }
+
+  // Restarts the walk at byte p: p starts a character, and the search goes on from there.
+  void ResumeAt(std::size_t p) {
+    pos_ = p;
+    bound_ = p;
+    kmpI_ = p;
+    kmpJ_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kFreeRestartCost = 1 << 16;
+
+  bool Aligned(std::size_t c) {
+    // bound_ <= c holds: every candidate lies at or after the cursor, which never falls
+    // behind the last known character start.
+    std::size_t i = c;
+    while (i > bound_ && At(hay_, i - 1) >= 0x80) --i;
+    const bool aligned = ((c - i) % 2) == 0;
+    bound_ = aligned ? c : c + 1;
+    return aligned;
+  }
+
+  void StartKmp() {
+    kmp_ = true;
+    kmpI_ = pos_;
+    kmpJ_ = 0;
+    const std::size_t m = needle_.size();
+    border_.assign(m, 0);
+    for (std::size_t k = 1, b = 0; k < m; ++k) {
+      while (b > 0 && needle_[k] != needle_[b]) b = border_[b - 1];
+      if (needle_[k] == needle_[b]) ++b;
+      border_[k] = b;
+    }
+  }
+
+  std::size_t KmpNext() {
+    const std::size_t n = hay_.size();
+    const std::size_t m = needle_.size();
+    while (kmpI_ < n) {
+      const char h = hay_[kmpI_];
+      while (kmpJ_ > 0 && h != needle_[kmpJ_]) kmpJ_ = border_[kmpJ_ - 1];
+      if (h == needle_[kmpJ_]) ++kmpJ_;
+      ++kmpI_;
+      if (kmpJ_ == m) {
+        kmpJ_ = border_[m - 1];
+        return kmpI_ - m;
+      }
+    }
+    return kNone;
+  }
+
+  std::string_view hay_;
+  std::string_view needle_;
+  std::size_t pos_ = 0;    // where the next memmem call starts
+  std::size_t bound_ = 0;  // a known character start, never beyond the next candidate
+  std::size_t restartCost_ = 0;
+  bool kmp_ = false;
+  std::size_t kmpI_ = 0;
+  std::size_t kmpJ_ = 0;
+  std::vector<std::size_t> border_;
+};
+
+// The haystack and needle a search compares exactly: the given ones, or, when case is
+// ignored and it matters, copies whose one-byte characters are folded to lower case (each
+// walked from its own first byte). In a window that starts on a character start and
+// matches, the text's characters line up with the needle's, so comparing the folded
+// copies exactly is the same as comparing the originals ignoring case.
+struct SearchInput {
+  SearchInput(std::string_view hay, std::string_view needle, bool ignoreCase)
+      : hay(hay), needle(needle) {
+    if (ignoreCase && HasFoldableLetter(needle)) {
+      foldedHay.assign(hay);
+      foldedNeedle.assign(needle);
+      FoldWalk(foldedHay);
+      FoldWalk(foldedNeedle);
+      this->hay = foldedHay;
+      this->needle = foldedNeedle;
+      folded = true;
+    }
+  }
+  std::string_view hay;
+  std::string_view needle;
+  std::string foldedHay;
+  std::string foldedNeedle;
+  bool folded = false;
+};
+
+// True when the needle, walked by its own characters, ends with a lead byte whose second
+// byte lies beyond it.
+bool EndsWithOpenLead(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && i + CharSize(s, i) < s.size()) i += CharSize(s, i);
+  // i is the start of the last character.
+  return i < s.size() && At(s, i) >= 0x80 && i + 1 == s.size();
+}
+
+}  // namespace
+
+// ---- TextArray ------------------------------------------------------------------------
+
+const Text& TextArray::operator[](int i) const noexcept {
+  static const Text kEmpty;
+  if (i < 1 || static_cast<std::size_t>(i) > items_.size()) return kEmpty;
+  return items_[static_cast<std::size_t>(i) - 1];
+}
+
+// ---- Text operations ------------------------------------------------------------------
+
+bool TextEquals(const Text& a, const Text& b) { return a.view() == b.view(); }
+
+int TextLength(const Text& t) { return ToInt(t.size()); }
+
+Text ConcatText(std::initializer_list<std::string_view> parts) {
+  std::size_t total = 0;
+  for (std::string_view p : parts) total += p.size();
+  Text out;
+  out.Reserve(total);
+  for (std::string_view p : parts) out.Append(p);
+  return out;
+}
+
+Text TextLeft(const Text& t, int n) {
+  if (n <= 0) return Text();
+  return Text(t.view().substr(0, static_cast<std::size_t>(n)));
+}
+
+Text TextRight(const Text& t, int n) {
+  if (n <= 0) return Text();
+  const std::size_t k = static_cast<std::size_t>(n);
+  if (k >= t.size()) return t;
+  return Text(t.view().substr(t.size() - k));
+}
+
+Text TextMid(const Text& t, int start, int n) {
+  if (start < 1 || n <= 0 || static_cast<std::size_t>(start) > t.size()) return Text();
+  return Text(t.view().substr(static_cast<std::size_t>(start) - 1, static_cast<std::size_t>(n)));
+}
+
+Text CharFromCode(int code) {
+  const char c = static_cast<char>(static_cast<unsigned>(code) & 0xFFu);
+  if (c == '\0') return Text();
+  return Text(std::string_view(&c, 1));
+}
+
+int FindText(const Text& text, const Text& sought, std::optional<int> start, bool ignoreCase) {
+  const std::size_t len = text.size();
+  const std::size_t skip = SkipOf(start);
+  if (skip >= len) return -1;
+  if (sought.empty()) return 1;
+  const SearchInput in(text.view().substr(skip), sought.view(), ignoreCase);
+  BoundarySearcher searcher(in.hay, in.needle);
+  const std::size_t c = searcher.Find();
+  return c == kNone ? -1 : ToInt(skip + c + 1);
+}
+
+int FindTextReverse(const Text& text, const Text& sought, std::optional<int> start,
+                    bool ignoreCase) {
+  const std::size_t len = text.size();
+  std::size_t limit = len;
+  if (start) limit = SkipOf(start);
+  if (limit > len) limit = len;
+  if (limit == 0) return -1;
+  if (sought.empty()) return 1;
+  const SearchInput in(text.view().substr(0, limit), sought.view(), ignoreCase);
+  BoundarySearcher searcher(in.hay, in.needle);
+  std::size_t last = kNone;
+  for (std::size_t c = searcher.Find(); c != kNone; c = searcher.Find()) last = c;
+  return last == kNone ? -1 : ToInt(last + 1);
+}
+
+namespace {
+
+// Applies fold to every one-byte character of t, walking by characters.
+template <class Fold>
+Text MapOneByteChars(const Text& t, Fold fold) {
+  std::string s(t.view());
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      i += CharSize(s, i);
+    } else {
+      s[i] = fold(c);
+      ++i;
+    }
+  }
+  return Text(std::move(s));
+}
+
+// The character at i of a Text as TextToInt reads it: full-width forms become their ASCII
+// byte, anything else its own first byte. Sets size to the bytes taken.
+unsigned char NumberByteAt(std::string_view s, std::size_t i, std::size_t& size) {
+  const unsigned char c = At(s, i);
+  size = CharSize(s, i);
+  if (size == 1) return c;
+  const unsigned char d = At(s, i + 1);
+  if (c == 0xA3 && d >= 0xA1 && d <= 0xFE) return static_cast<unsigned char>(d - 0x80);
+  if (c == 0xA1) {
+    if (d == 0xA1) return ' ';
+    if (d == 0xAB) return '~';
+    if (d == 0xEE || d == 0xEF) return '*';
+  }
+  return c;
+}
+
+inline bool IsSpaceChar(std::string_view s, std::size_t i, std::size_t size) {
+  return (size == 1 && At(s, i) == 0x20) || (size == 2 && At(s, i) == 0xA1 && At(s, i + 1) == 0xA1);
+}
+
+}  // namespace
+
+Text ToUpper(const Text& t) {
+  return MapOneByteChars(
+      t, [](unsigned char c) { return static_cast<char>(IsLowerAscii(c) ? c - 32 : c); });
+}
+
+Text ToLower(const Text& t) {
+  return MapOneByteChars(t, [](unsigned char c) { return LowerAscii(c); });
+}
+
+int TextToInt(const Text& t) {
+  const std::string_view s = t.view();
+  std::size_t i = 0;
+  std::size_t size = 0;
+  unsigned char c = 0;
+  // White space, as the full-width forms turn into ASCII.
+  for (; i < s.size(); i += size) {
+    c = NumberByteAt(s, i, size);
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\v' && c != '\f' && c != '\r') break;
+  }
+  if (i >= s.size()) return 0;
+  bool negative = false;
+  if (c == '+' || c == '-') {
+    negative = (c == '-');
+    i += size;
+  }
+  // Values beyond the int range are held at its ends.
+  std::int64_t value = 0;
+  const std::int64_t cap = static_cast<std::int64_t>(INT_MAX) + 1;
+  for (; i < s.size(); i += size) {
+    c = NumberByteAt(s, i, size);
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > cap) value = cap;
+  }
+  if (negative) return static_cast<int>(-value);
+  return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+Text TrimText(const Text& t) {
+  const std::string_view s = t.view();
+  std::size_t begin = 0;
+  while (begin < s.size()) {
+    const std::size_t size = CharSize(s, begin);
+    if (!IsSpaceChar(s, begin, size)) break;
+    begin += size;
+  }
+  std::size_t end = s.size();
+  std::size_t runStart = kNone;
+  for (std::size_t i = begin; i < s.size();) {
+    const std::size_t size = CharSize(s, i);
+    if (IsSpaceChar(s, i, size)) {
+      if (runStart == kNone) runStart = i;
+    } else {
+      runStart = kNone;
+    }
+    i += size;
+  }
+  if (runStart != kNone) end = runStart;
+  return Text(s.substr(begin, end - begin));
+}
+
+Text RemoveSpaces(const Text& t) {
+  const std::string_view s = t.view();
+  std::string out;
+  out.reserve(s.size());
+  std::size_t keptFrom = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t size = CharSize(s, i);
+    if (IsSpaceChar(s, i, size)) {
+      out.append(s, keptFrom, i - keptFrom);
+      keptFrom = i + size;
+    }
+    i += size;
+  }
+  out.append(s, keptFrom, s.size() - keptFrom);
+  return Text(std::move(out));
+}
+
+Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
+                 std::optional<int> start, std::optional<int> count, bool ignoreCase) {
+  const std::string_view s = text.view();
+  const std::size_t skip = SkipOf(start);
+  if (s.empty() || sought.empty() || skip >= s.size() || (count && *count == 0)) return text;
+  const bool limited = count && *count > 0;
+  const std::size_t maxCount = limited ? static_cast<std::size_t>(*count) : 0;
+  const std::string_view rest = s.substr(skip);
+  const std::string_view rep = replacement.view();
+  const std::size_t m = sought.size();
+
+  SearchInput in(rest, sought.view(), ignoreCase);
+  // After a replacement the walk restarts right after the matched bytes. When the sought
+  // text ends with an open lead byte, that restart point is the second byte of a pair for
+  // the walk the folded copy was made with, so the folding of the first byte below 0x80
+  // from there on (the only byte whose reading differs) is redone for the new walk.
+  const bool refold = in.folded && EndsWithOpenLead(in.needle);
+  BoundarySearcher searcher(in.hay, in.needle);
+
+  std::string out;
+  out.reserve(s.size());
+  out.append(s.substr(0, skip));
+  std::size_t copied = 0;  // bytes of rest already taken into out
+  std::size_t done = 0;
+  while (!limited || done < maxCount) {
+    const std::size_t c = searcher.Find();
+    if (c == kNone) break;
+    out.append(rest.substr(copied, c - copied));
+    out.append(rep);
+    copied = c + m;
+    ++done;
+    if (refold) {
+      std::size_t a = copied;
+      while (a < rest.size() && At(rest, a) >= 0x80) ++a;
+      if (a < rest.size()) {
+        const bool startsChar = ((a - copied) % 2) == 0;
+        in.foldedHay[a] = startsChar ? LowerAscii(At(rest, a)) : rest[a];
+      }
+    }
+    searcher.ResumeAt(copied);
+  }
+  out.append(rest.substr(copied));
+  return Text(std::move(out));
+}
+
+TextArray SplitText(const Text& text, const Text& delimiter, std::optional<int> count) {
+  TextArray result;
+  if (text.empty() || (count && *count <= 0)) return result;
+  std::vector<Text>& items = result.items();
+  if (delimiter.empty()) {
+    items.push_back(text);
+    return result;
+  }
+  const std::size_t maxCount =
+      count ? static_cast<std::size_t>(*count) : std::numeric_limits<std::size_t>::max();
+  const std::string_view s = text.view();
+  const std::size_t m = delimiter.size();
+  BoundarySearcher searcher(s, delimiter.view());
+  std::size_t from = 0;
+  while (items.size() < maxCount) {
+    const std::size_t c = searcher.Find();
+    if (c == kNone) break;
+    items.emplace_back(s.substr(from, c - from));
+    from = c + m;
+    searcher.ResumeAt(from);
+  }
+  if (from < s.size() && items.size() < maxCount) items.emplace_back(s.substr(from));
+  return result;
+}
+
+Text BlankText(int n) {
+  if (n <= 0) return Text();
+  try {
+    return Text(std::string(static_cast<std::size_t>(n), ' '));
+  } catch (const std::bad_alloc&) {
+    return Text();
+  }
+}
+
+Text ToHexText(int value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::uint32_t v = static_cast<std::uint32_t>(value);
+  char buf[8];
+  std::size_t k = sizeof buf;
+  do {
+    buf[--k] = kDigits[v & 0xFu];
+    v >>= 4;
+  } while (v != 0);
+  return Text(std::string_view(buf + k, sizeof buf - k));
+}
+
+int BitOr(std::initializer_list<int> values) {
+  unsigned r = 0;
+  for (int v : values) r |= static_cast<unsigned>(v);
+  return static_cast<int>(r);
+}
+
+// ---- Bytes operations -----------------------------------------------------------------
+
+bool BytesEquals(const Bytes& a, const Bytes& b) { return a.view() == b.view(); }
+
+int BytesLength(const Bytes& b) { return ToInt(b.size()); }
+
+Bytes ConcatBytes(std::initializer_list<std::string_view> parts) {
+  std::size_t total = 0;
+  for (std::string_view p : parts) total += p.size();
+  Bytes out;
+  out.Reserve(total);
+  for (std::string_view p : parts) out.Append(p);
+  return out;
+}
+
+Bytes TextToBytes(const Text& t) { return Bytes(t.view()); }
+
+Text BytesToText(const Bytes& b) { return Text(b.view()); }
+
+Bytes BytesLeft(const Bytes& b, int n) {
+  if (n <= 0) return Bytes();
+  return Bytes(b.view().substr(0, static_cast<std::size_t>(n)));
+}
+
+Bytes BlankBytes(int n) {
+  if (n <= 0) return Bytes();
+  try {
+    return Bytes(std::string(static_cast<std::size_t>(n), '\0'));
+  } catch (const std::bad_alloc&) {
+    return Bytes();
+  }
+}
+
+// ---- TextArray operations -------------------------------------------------------------
+
+int ElementCount(const TextArray& a) { return ToInt(a.items().size()); }
+
+void AppendText(TextArray& a, const Text& t) { a.items().push_back(t); }
+
+}  // namespace quorvel
