@@ -4,6 +4,7 @@
 #include "platform/codepage/codepage.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 #include <unicode/unorm2.h>
 #include <unicode/uset.h>
@@ -30,6 +31,16 @@ struct CodePageState {
   USet* encodable = nullptr;  // characters with a round-trip mapping; built on first need
   bool broken = false;        // ICU could not open the converter; do not retry every call
 };
+
+// Writes the substitute for every character the code page cannot take. ICU's stock
+// callback silently drops unassigned default-ignorable characters (U+180E, U+200B, ...);
+// here they become '?' like any other, so no character vanishes without a trace.
+void SubstituteEvery(const void*, UConverterFromUnicodeArgs* args, const UChar*, int32_t, UChar32,
+                     UConverterCallbackReason reason, UErrorCode* err) {
+  if (reason > UCNV_IRREGULAR) return;  // reset, close, clone: nothing to write
+  *err = U_ZERO_ERROR;
+  ucnv_cbFromUWriteSub(args, 0, err);
+}
 
 struct ThreadConverters {
   CodePageState gbk{"windows-936-2000", "?"};
@@ -63,7 +74,7 @@ CodePageState* StateFor(unsigned codePage) {
       ucnv_setToUCallBack(c, UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &e);
     }
     if (U_SUCCESS(e)) {
-      ucnv_setFromUCallBack(c, UCNV_FROM_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &e);
+      ucnv_setFromUCallBack(c, SubstituteEvery, nullptr, nullptr, nullptr, &e);
     }
     if (U_FAILURE(e)) {
       if (c) ucnv_close(c);
@@ -85,33 +96,37 @@ int64_t Run(Step step, const Src* s, const Src* sEnd, Dst* out, std::ptrdiff_t c
   Dst scratch[kScratchBytes / sizeof(Dst)];
   Dst* const outEnd = out ? out + capacity : nullptr;
   Dst* t = out;
+  bool counting = out == nullptr;  // into scratch: a size query, or the rest of a full buffer
   int64_t counted = 0;
   for (;;) {
     const Src* sLimit = sEnd - s > kPiece ? s + kPiece : sEnd;
     const bool flush = sLimit == sEnd;
     Dst* begin;
     Dst* tLimit;
-    if (out) {
-      begin = t;
-      tLimit = outEnd - t > kPiece ? t + kPiece : outEnd;
-    } else {
+    if (counting) {
       begin = t = scratch;
       tLimit = scratch + sizeof(scratch) / sizeof(Dst);
+    } else {
+      begin = t;
+      tLimit = outEnd - t > kPiece ? t + kPiece : outEnd;
     }
     UErrorCode e = U_ZERO_ERROR;
     step(&t, tLimit, &s, sLimit, flush, &e);
-    if (!out) {
+    if (counting) {
       counted += t - begin;
       if (counted > INT_MAX) return -1;
     }
     if (e == U_BUFFER_OVERFLOW_ERROR) {
-      if (out && t == outEnd) return -1;
+      // A full buffer is an overflow only if the rest of the input writes anything.
+      if (!counting && t == outEnd) counting = true;
       continue;
     }
     if (U_FAILURE(e)) return -1;
     if (flush) break;
   }
-  return out ? t - out : counted;
+  if (out == nullptr) return counted;
+  if (!counting) return t - out;
+  return counted > 0 ? -1 : capacity;
 }
 
 int ToInt(int64_t n) { return n > 0 && n <= INT_MAX ? static_cast<int>(n) : 0; }
