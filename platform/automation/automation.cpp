@@ -1,1 +1,214 @@
-// Placeholder; filled in by the work on this folder.
+// Initialisation, the class registry, late-bound access and the Variant conversions that
+// need no code page.
+#include "platform/automation/automation.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/regexp/regexp.h"
+
+namespace quorvel::platform {
+
+namespace {
+
+thread_local int tInitCount = 0;
+
+std::string FoldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+struct Registry {
+  std::mutex mutex;
+  std::map<std::string, ClassFactory, std::less<>> classes;
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+void Insert(std::string_view className, ClassFactory factory, bool replace) {
+  if (!factory) return;
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  std::string key = FoldName(className);
+  if (replace) {
+    r.classes[key] = factory;
+  } else {
+    r.classes.emplace(std::move(key), factory);
+  }
+}
+
+// The classes of the platform's own class libraries join the registry before its first
+// lookup. The call is explicit, so no linker can drop a registration.
+void RegisterBuiltins() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    regexp::RegisterClasses([](std::string_view name, ClassFactory factory) {
+      Insert(name, factory, /*replace=*/false);
+    });
+  });
+}
+
+void AppendAscii(std::u16string& out, std::string_view ascii) {
+  for (char c : ascii) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+}
+
+}  // namespace
+
+// ---- Initialisation and creation --------------------------------------------------------
+
+int Initialize() { return tInitCount++ == 0 ? 0 : 1; }
+
+void Uninitialize() {
+  if (tInitCount > 0) --tInitCount;
+}
+
+bool IsInitialized() { return tInitCount > 0; }
+
+void RegisterClass(std::string_view className, ClassFactory factory) {
+  RegisterBuiltins();
+  Insert(className, factory, /*replace=*/true);
+}
+
+bool CreateObject(std::string_view className, ComObject& out) {
+  if (!IsInitialized()) return false;
+  RegisterBuiltins();
+  ClassFactory factory = nullptr;
+  {
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.classes.find(FoldName(className));
+    if (it == r.classes.end()) return false;
+    factory = it->second;
+  }
+  AutomationObject* object = factory();
+  if (!object) return false;
+  out = ComObject(object);
+  return true;
+}
+
+// ---- Late-bound access ------------------------------------------------------------------
+
+bool Invoke(const ComObject& object, std::string_view member, InvokeKind kind, InvokeArgs args,
+            Variant& result) {
+  result.Clear();
+  if (object.IsEmpty()) return false;
+  for (const Variant* a : args) {
+    if (!a) return false;
+  }
+  // The call holds its own reference, so a member may drop the caller's last one safely.
+  ComObject keep(object);
+  bool ok = false;
+  try {
+    ok = keep.get()->Invoke(member, kind, args, result);
+  } catch (...) {
+    // A member that runs out of memory on a huge value fails like any other.
+    ok = false;
+  }
+  if (!ok) result.Clear();
+  return ok;
+}
+
+bool SetProperty(const ComObject& object, std::string_view name, const Variant& value) {
+  const Variant* list[] = {&value};
+  Variant ignored;
+  return Invoke(object, name, InvokeKind::kPut, InvokeArgs(list, 1), ignored);
+}
+
+// ---- Conversions ------------------------------------------------------------------------
+
+ComObject VariantToObject(const Variant& v) {
+  if (const ComObject* o = v.AsObject()) return *o;
+  return ComObject();
+}
+
+double VariantToNumber(const Variant& v) {
+  if (const auto* i = v.AsInt()) return *i;
+  if (const auto* d = v.AsDouble()) return *d;
+  if (const auto* b = v.AsBool()) return *b ? -1.0 : 0.0;
+  if (v.kind() == Variant::Kind::kString || v.kind() == Variant::Kind::kByteArray) {
+    std::u16string s;
+    if (!VariantToWide(v, s)) return 0.0;
+    std::size_t first = s.find_first_not_of(u' ');
+    std::size_t last = s.find_last_not_of(u' ');
+    if (first == std::u16string::npos) return 0.0;
+    std::string ascii;
+    for (std::size_t i = first; i <= last; ++i) {
+      if (s[i] >= 0x80) return 0.0;
+      ascii.push_back(static_cast<char>(s[i]));
+    }
+    double value = 0.0;
+    const char* begin = ascii.data();
+    const char* end = begin + ascii.size();
+    if (begin != end && *begin == '+') ++begin;
+    auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return 0.0;
+    return value;
+  }
+  return 0.0;
+}
+
+bool VariantToWide(const Variant& v, std::u16string& out) {
+  out.clear();
+  switch (v.kind()) {
+    case Variant::Kind::kString:
+      out = *v.AsString();
+      return true;
+    case Variant::Kind::kByteArray: {
+      const std::string& b = v.AsByteArray()->bytes;
+      std::size_t units = b.size() / 2;
+      out.resize(units);
+      for (std::size_t i = 0; i < units; ++i) {
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(b[2 * i]) |
+                                       (static_cast<unsigned char>(b[2 * i + 1]) << 8));
+      }
+      return true;
+    }
+    case Variant::Kind::kBool:
+      AppendAscii(out, *v.AsBool() ? "True" : "False");
+      return true;
+    case Variant::Kind::kInt:
+      AppendAscii(out, std::to_string(*v.AsInt()));
+      return true;
+    case Variant::Kind::kDouble: {
+      char buf[64];
+      auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, *v.AsDouble());
+      if (ec != std::errc()) return false;
+      AppendAscii(out, std::string_view(buf, static_cast<std::size_t>(ptr - buf)));
+      return true;
+    }
+    case Variant::Kind::kEmpty:
+    case Variant::Kind::kObject:
+      break;
+  }
+  return false;
+}
+
+Variant VariantFromBytes(std::string bytes) {
+  return Variant(Variant::ByteArray{std::move(bytes)});
+}
+
+std::string VariantToBytes(const Variant& v) {
+  if (const auto* a = v.AsByteArray()) return a->bytes;
+  if (const auto* s = v.AsString()) {
+    std::string bytes;
+    bytes.resize(s->size() * 2);
+    for (std::size_t i = 0; i < s->size(); ++i) {
+      bytes[2 * i] = static_cast<char>((*s)[i] & 0xFF);
+      bytes[2 * i + 1] = static_cast<char>((*s)[i] >> 8);
+    }
+    return bytes;
+  }
+  return std::string();
+}
+
+}  // namespace quorvel::platform

@@ -1,1 +1,497 @@
-// Placeholder; filled in by the work on this folder.
+// The "VBScript.RegExp" class: pattern options mapped onto PCRE2's 16-bit library, the match
+// loop, the match objects and the replacement.
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include "platform/regexp/regexp.h"
+
+#include <pcre2.h>
+#include <time.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace quorvel::platform::regexp {
+namespace {
+
+// Limits of one pcre2_match call. PCRE2 applies them to each start position on its own, so
+// the time budget below bounds a whole run.
+constexpr uint32_t kMatchLimit = 10'000'000;
+constexpr uint32_t kHeapLimitKiB = 256 * 1024;
+constexpr std::size_t kJitStackStart = 32 * 1024;
+constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
+// The most offsets a match list keeps, and the longest result Replace builds (code units).
+constexpr std::size_t kMaxOffsets = std::size_t{1} << 27;
+constexpr std::size_t kMaxReplaceUnits = std::size_t{1} << 28;
+// The callout put in front of every pattern; PCRE2 calls it at each start position tried.
+constexpr uint32_t kStartCallout = 255;
+
+std::atomic<int64_t> gBudgetMs{10'000};
+
+bool NameIs(std::string_view member, std::string_view name) {
+  if (member.size() != name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char a = member[i];
+    char b = name[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+Variant CountVariant(std::size_t n) {
+  if (n <= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+    return Variant(static_cast<int32_t>(n));
+  }
+  return Variant(static_cast<double>(n));
+}
+
+// A zero-based index argument below `count`.
+bool IndexArg(const Variant& v, std::size_t count, std::size_t& index) {
+  double d;
+  if (const auto* i = v.AsInt()) {
+    d = *i;
+  } else if (const auto* f = v.AsDouble()) {
+    d = *f;
+  } else if (v.kind() == Variant::Kind::kString) {
+    d = VariantToNumber(v);
+  } else {
+    return false;
+  }
+  if (!std::isfinite(d) || d < 0 || d != std::floor(d) || d >= static_cast<double>(count)) {
+    return false;
+  }
+  index = static_cast<std::size_t>(d);
+  return true;
+}
+
+bool BoolArg(const Variant& v, bool& out) {
+  if (const auto* b = v.AsBool()) {
+    out = *b;
+  } else if (const auto* i = v.AsInt()) {
+    out = *i != 0;
+  } else if (const auto* d = v.AsDouble()) {
+    out = *d != 0;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// ---- Compiled patterns ------------------------------------------------------------------
+
+struct CodeDeleter {
+  void operator()(pcre2_code* c) const { pcre2_code_free(c); }
+};
+using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
+
+struct Compiled {
+  CodePtr code;
+  bool jit = false;
+  uint32_t groups = 0;
+};
+
+CodePtr CompileOne(const std::u16string& pattern, uint32_t options) {
+  pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
+  if (!cc) return nullptr;
+  pcre2_set_newline(cc, PCRE2_NEWLINE_LF);
+  pcre2_set_bsr(cc, PCRE2_BSR_ANYCRLF);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
+                             &error, &offset, cc));
+  pcre2_compile_context_free(cc);
+  return code;
+}
+
+std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool ignoreCase,
+                                        bool multiline) {
+  uint32_t options = PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF |
+                     PCRE2_NEVER_UCP | PCRE2_DOLLAR_ENDONLY;
+  if (ignoreCase) options |= PCRE2_CASELESS;
+  if (multiline) options |= PCRE2_MULTILINE;
+  // The pattern must compile as written; the form that runs carries the start callout in
+  // front (a group around the whole pattern keeps its alternatives together).
+  if (!CompileOne(pattern, options)) return nullptr;
+  std::u16string wrapped = u"(?C255)(?:";
+  wrapped += pattern;
+  wrapped += u")";
+  auto compiled = std::make_shared<Compiled>();
+  compiled->code = CompileOne(wrapped, options);
+  if (!compiled->code) return nullptr;
+  compiled->jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
+  pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &compiled->groups);
+  return compiled;
+}
+
+// ---- Running ----------------------------------------------------------------------------
+
+struct Deadline {
+  int64_t endNs = 0;
+  static int64_t NowNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+  }
+};
+
+int OnCallout(pcre2_callout_block* block, void* data) {
+  if (block->callout_number != kStartCallout) return 0;
+  const auto* deadline = static_cast<const Deadline*>(data);
+  return Deadline::NowNs() > deadline->endNs ? PCRE2_ERROR_CALLOUT : 0;
+}
+
+// One run of a compiled pattern over a subject: the contexts, the match data and the loop.
+class Runner {
+ public:
+  Runner(const Compiled& compiled, const std::u16string& subject)
+      : compiled_(compiled), subject_(subject) {
+    deadline_.endNs = Deadline::NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
+    context_ = pcre2_match_context_create(nullptr);
+    data_ = pcre2_match_data_create_from_pattern(compiled.code.get(), nullptr);
+    if (context_) {
+      pcre2_set_match_limit(context_, kMatchLimit);
+      pcre2_set_heap_limit(context_, kHeapLimitKiB);
+      pcre2_set_callout(context_, OnCallout, &deadline_);
+      if (compiled.jit) {
+        stack_ = pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr);
+        if (stack_) pcre2_jit_stack_assign(context_, nullptr, stack_);
+      }
+    }
+  }
+  ~Runner() {
+    if (stack_) pcre2_jit_stack_free(stack_);
+    if (data_) pcre2_match_data_free(data_);
+    if (context_) pcre2_match_context_free(context_);
+  }
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
+
+  // Calls onMatch(ovector) for each match in order (only the first unless global). Returns
+  // false when matching failed (a limit, the time budget, no memory) or onMatch did.
+  template <class OnMatch>
+  bool Run(bool global, OnMatch onMatch) {
+    if (!context_ || !data_) return false;
+    const std::size_t length = subject_.size();
+    std::size_t start = 0;
+    while (start <= length) {
+      int rc = Match(start);
+      if (rc == PCRE2_ERROR_NOMATCH) return true;
+      if (rc < 0) return false;
+      const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data_);
+      if (!onMatch(ov)) return false;
+      if (!global) return true;
+      // Go on after the match; after an empty one, one unit further.
+      std::size_t next = ov[1];
+      if (ov[1] <= ov[0]) next = ov[0] + 1;
+      if (next <= start) next = start + 1;
+      start = next;
+    }
+    return true;
+  }
+
+ private:
+  int Match(std::size_t start) {
+    auto subject = reinterpret_cast<PCRE2_SPTR>(subject_.data());
+    int rc = pcre2_match(compiled_.code.get(), subject, subject_.size(), start, 0, data_, context_);
+    if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
+      // The interpreter keeps its backtracking on the heap, under the heap limit.
+      rc = pcre2_match(compiled_.code.get(), subject, subject_.size(), start, PCRE2_NO_JIT, data_,
+                       context_);
+    }
+    return rc;
+  }
+
+  const Compiled& compiled_;
+  const std::u16string& subject_;
+  Deadline deadline_;
+  pcre2_match_context* context_ = nullptr;
+  pcre2_match_data* data_ = nullptr;
+  pcre2_jit_stack* stack_ = nullptr;
+};
+
+// ---- Match objects ----------------------------------------------------------------------
+
+// Every match of one Execute: the subject and, per match, the start and end of the whole
+// match and of each group (kUnset for a group that took no part).
+struct MatchList {
+  static constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
+  std::u16string subject;
+  std::size_t groups = 0;
+  std::vector<uint32_t> offsets;
+
+  std::size_t PerMatch() const { return 2 * (groups + 1); }
+  std::size_t Count() const { return offsets.size() / PerMatch(); }
+  const uint32_t* At(std::size_t match) const { return offsets.data() + match * PerMatch(); }
+};
+
+class SubMatchesObject final : public AutomationObject {
+ public:
+  SubMatchesObject(std::shared_ptr<const MatchList> list, std::size_t match)
+      : list_(std::move(list)), match_(match) {}
+
+  bool Invoke(std::string_view member, InvokeKind kind, InvokeArgs args, Variant& result) override {
+    if (kind == InvokeKind::kPut) return false;
+    if (NameIs(member, "Count") && args.empty()) {
+      result = CountVariant(list_->groups);
+      return true;
+    }
+    std::size_t index = 0;
+    if (NameIs(member, "Item") && args.size() == 1 && IndexArg(*args[0], list_->groups, index)) {
+      const uint32_t* at = list_->At(match_) + 2 * (index + 1);
+      if (at[0] == MatchList::kUnset || at[1] < at[0]) {
+        result.Clear();
+      } else {
+        result = Variant(list_->subject.substr(at[0], at[1] - at[0]));
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::shared_ptr<const MatchList> list_;
+  std::size_t match_;
+};
+
+class MatchObject final : public AutomationObject {
+ public:
+  MatchObject(std::shared_ptr<const MatchList> list, std::size_t match)
+      : list_(std::move(list)), match_(match) {}
+
+  bool Invoke(std::string_view member, InvokeKind kind, InvokeArgs args, Variant& result) override {
+    if (kind == InvokeKind::kPut || !args.empty()) return false;
+    const uint32_t* at = list_->At(match_);
+    const uint32_t end = at[1] < at[0] ? at[0] : at[1];
+    if (NameIs(member, "Value")) {
+      result = Variant(list_->subject.substr(at[0], end - at[0]));
+    } else if (NameIs(member, "FirstIndex")) {
+      result = CountVariant(at[0]);
+    } else if (NameIs(member, "Length")) {
+      result = CountVariant(end - at[0]);
+    } else if (NameIs(member, "SubMatches")) {
+      result = Variant(ComObject(new SubMatchesObject(list_, match_)));
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::shared_ptr<const MatchList> list_;
+  std::size_t match_;
+};
+
+class MatchCollectionObject final : public AutomationObject {
+ public:
+  explicit MatchCollectionObject(std::shared_ptr<const MatchList> list) : list_(std::move(list)) {}
+
+  bool Invoke(std::string_view member, InvokeKind kind, InvokeArgs args, Variant& result) override {
+    if (kind == InvokeKind::kPut) return false;
+    if (NameIs(member, "Count") && args.empty()) {
+      result = CountVariant(list_->Count());
+      return true;
+    }
+    std::size_t index = 0;
+    if (NameIs(member, "Item") && args.size() == 1 && IndexArg(*args[0], list_->Count(), index)) {
+      result = Variant(ComObject(new MatchObject(list_, index)));
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::shared_ptr<const MatchList> list_;
+};
+
+// ---- The engine -------------------------------------------------------------------------
+
+// Appends the replacement for one match: $1..$99 (a two-digit number only when that group
+// exists), $& the match, $` the text before it, $' the text after it, $$ one dollar sign;
+// any other dollar sign stands for itself.
+void AppendReplacement(std::u16string& out, const std::u16string& replacement,
+                       const std::u16string& subject, const PCRE2_SIZE* ov, uint32_t groups) {
+  auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+  auto appendGroup = [&](std::size_t g) {
+    if (ov[2 * g] != PCRE2_UNSET) out.append(subject, ov[2 * g], ov[2 * g + 1] - ov[2 * g]);
+  };
+  const std::size_t n = replacement.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    char16_t c = replacement[i];
+    if (c != u'$' || i + 1 == n) {
+      out.push_back(c);
+      continue;
+    }
+    char16_t d = replacement[i + 1];
+    if (d == u'$') {
+      out.push_back(u'$');
+      ++i;
+    } else if (d == u'&') {
+      appendGroup(0);
+      ++i;
+    } else if (d == u'`') {
+      out.append(subject, 0, ov[0]);
+      ++i;
+    } else if (d == u'\'') {
+      if (ov[1] < subject.size()) out.append(subject, ov[1]);
+      ++i;
+    } else if (isDigit(d)) {
+      std::size_t one = d - u'0';
+      std::size_t two =
+          (i + 2 < n && isDigit(replacement[i + 2])) ? one * 10 + (replacement[i + 2] - u'0') : 0;
+      if (two >= 1 && two <= groups) {
+        appendGroup(two);
+        i += 2;
+      } else if (one >= 1 && one <= groups) {
+        appendGroup(one);
+        i += 1;
+      } else {
+        out.push_back(c);
+      }
+    } else {
+      out.push_back(c);
+    }
+  }
+}
+
+class RegExpObject final : public AutomationObject {
+ public:
+  bool Invoke(std::string_view member, InvokeKind kind, InvokeArgs args, Variant& result) override {
+    if (kind == InvokeKind::kPut) return args.size() == 1 && Put(member, *args[0]);
+    if (kind == InvokeKind::kGet && args.empty()) {
+      if (NameIs(member, "Pattern")) {
+        result = Variant(pattern_);
+        return true;
+      }
+      if (bool* flag = Flag(member)) {
+        result = Variant(*flag);
+        return true;
+      }
+    }
+    if (kind == InvokeKind::kMethod) {
+      if (NameIs(member, "Execute") && args.size() == 1) return Execute(*args[0], result);
+      if (NameIs(member, "Replace") && args.size() == 2) {
+        return Replace(*args[0], *args[1], result);
+      }
+      if (NameIs(member, "Test") && args.size() == 1) return Test(*args[0], result);
+    }
+    return false;
+  }
+
+ private:
+  bool* Flag(std::string_view member) {
+    if (NameIs(member, "IgnoreCase")) return &ignoreCase_;
+    if (NameIs(member, "Global")) return &global_;
+    if (NameIs(member, "Multiline")) return &multiline_;
+    return nullptr;
+  }
+
+  bool Put(std::string_view member, const Variant& value) {
+    if (NameIs(member, "Pattern")) {
+      std::u16string pattern;
+      if (!VariantToWide(value, pattern)) return false;
+      pattern_ = std::move(pattern);
+      compiled_.reset();
+      return true;
+    }
+    bool* flag = Flag(member);
+    bool b = false;
+    if (!flag || !BoolArg(value, b)) return false;
+    if (flag != &global_ && *flag != b) compiled_.reset();
+    *flag = b;
+    return true;
+  }
+
+  const Compiled* Code() {
+    if (!compiled_) compiled_ = Compile(pattern_, ignoreCase_, multiline_);
+    return compiled_.get();
+  }
+
+  bool Execute(const Variant& text, Variant& result) {
+    auto list = std::make_shared<MatchList>();
+    if (!VariantToWide(text, list->subject)) return false;
+    const Compiled* code = Code();
+    if (!code || list->subject.size() >= MatchList::kUnset) return false;
+    list->groups = code->groups;
+    Runner runner(*code, list->subject);
+    const std::size_t per = list->PerMatch();
+    bool ok = runner.Run(global_, [&](const PCRE2_SIZE* ov) {
+      if (list->offsets.size() + per > kMaxOffsets) return false;
+      for (std::size_t k = 0; k < per; ++k) {
+        list->offsets.push_back(ov[k] == PCRE2_UNSET ? MatchList::kUnset
+                                                     : static_cast<uint32_t>(ov[k]));
+      }
+      return true;
+    });
+    if (!ok) return false;
+    list->offsets.shrink_to_fit();
+    result = Variant(ComObject(new MatchCollectionObject(std::move(list))));
+    return true;
+  }
+
+  bool Replace(const Variant& text, const Variant& replacementValue, Variant& result) {
+    std::u16string subject;
+    std::u16string replacement;
+    if (!VariantToWide(text, subject) || !VariantToWide(replacementValue, replacement)) {
+      return false;
+    }
+    const Compiled* code = Code();
+    if (!code) return false;
+    std::u16string out;
+    std::size_t copied = 0;  // the subject is copied up to here
+    Runner runner(*code, subject);
+    bool ok = runner.Run(global_, [&](const PCRE2_SIZE* ov) {
+      std::size_t begin = ov[0] < copied ? copied : ov[0];
+      out.append(subject, copied, begin - copied);
+      AppendReplacement(out, replacement, subject, ov, code->groups);
+      copied = ov[1] > begin ? ov[1] : begin;
+      return out.size() <= kMaxReplaceUnits;
+    });
+    if (!ok) return false;
+    out.append(subject, copied);
+    if (out.size() > kMaxReplaceUnits) return false;
+    result = Variant(std::move(out));
+    return true;
+  }
+
+  bool Test(const Variant& text, Variant& result) {
+    std::u16string subject;
+    if (!VariantToWide(text, subject)) return false;
+    const Compiled* code = Code();
+    if (!code) return false;
+    bool found = false;
+    Runner runner(*code, subject);
+    if (!runner.Run(false, [&](const PCRE2_SIZE*) { return found = true; })) return false;
+    result = Variant(found);
+    return true;
+  }
+
+  std::u16string pattern_;
+  bool ignoreCase_ = false;
+  bool global_ = false;
+  bool multiline_ = false;
+  std::shared_ptr<const Compiled> compiled_;
+};
+
+AutomationObject* NewRegExp() { return new (std::nothrow) RegExpObject; }
+
+}  // namespace
+
+void RegisterClasses(void (*add)(std::string_view className, ClassFactory factory)) {
+  add(kRegExpClassName, &NewRegExp);
+}
+
+void SetTimeBudget(std::chrono::milliseconds budget) {
+  constexpr int64_t kMaxMs = int64_t{1} << 42;  // keeps the deadline within int64 nanoseconds
+  int64_t ms = budget.count();
+  gBudgetMs.store(ms < 0 ? 0 : (ms > kMaxMs ? kMaxMs : ms));
+}
+
+std::chrono::milliseconds TimeBudget() { return std::chrono::milliseconds(gBudgetMs.load()); }
+
+}  // namespace quorvel::platform::regexp
