@@ -1,6 +1,5 @@
 #include "text/url_coding.h"
 
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -16,54 +15,68 @@ bool IsKept(unsigned char b) {
          (b >= 'a' && b <= 'z');
 }
 
-// Value of the byte at index i as a percent digit: 0-15 for a hex digit of either case, -2 for
-// any other byte, 0 beyond the end of the input.
-int DigitValue(std::string_view s, std::size_t i) {
-  if (i >= s.size()) return 0;
-  const unsigned char b = static_cast<unsigned char>(s[i]);
-  if (b >= '0' && b <= '9') return b - '0';
-  if (b >= 'A' && b <= 'F') return b - 'A' + 10;
-  if (b >= 'a' && b <= 'f') return b - 'a' + 10;
-  return -2;
-}
+// Value of a byte as a percent digit: 0-15 for a hex digit of either case, -2 for any other
+// byte. (A position beyond the end of the input counts as 0; the decoder handles that.)
+struct DigitTable {
+  signed char value[256];
+  constexpr DigitTable() : value() {
+    for (int b = 0; b < 256; ++b) value[b] = -2;
+    for (int d = 0; d < 10; ++d) value['0' + d] = static_cast<signed char>(d);
+    for (int d = 0; d < 6; ++d) {
+      value['A' + d] = static_cast<signed char>(10 + d);
+      value['a' + d] = static_cast<signed char>(10 + d);
+    }
+  }
+};
+constexpr DigitTable kDigits;
+
+int DigitValue(unsigned char b) { return kDigits.value[b]; }
 
 }  // namespace
 
 Text UrlEncode(const Text& t, bool keep, bool utf8) {
   if (t.empty()) return Text();
-  const Bytes bytes = TextToBytes(utf8 ? AnsiToUtf8(t) : t);
-  std::string out;
-  out.reserve(bytes.size() * 3);
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const unsigned char b = bytes[i];
+  const Text converted = utf8 ? AnsiToUtf8(t) : Text();
+  const std::string_view bytes = utf8 ? converted.view() : t.view();
+  std::string out(bytes.size() * 3, '\0');
+  char* o = out.data();
+  for (const char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
     if (keep && IsKept(b)) {
-      out.push_back(static_cast<char>(b));
+      *o++ = ch;
     } else {
-      out.push_back('%');
-      out.push_back(kHexDigits[b >> 4]);
-      out.push_back(kHexDigits[b & 0x0F]);
+      o[0] = '%';
+      o[1] = kHexDigits[b >> 4];
+      o[2] = kHexDigits[b & 0x0F];
+      o += 3;
     }
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return Text(std::move(out));
 }
 
 Text UrlDecode(const Text& t, bool utf8) {
-  const std::string_view s = t.view();
-  std::string out;
-  out.reserve(s.size());
+  const auto* in = reinterpret_cast<const unsigned char*>(t.view().data());
+  const std::size_t n = t.size();
+  // The result is never longer than the input: write into a buffer of that size, then cut.
+  std::string out(n, '\0');
+  char* o = out.data();
   std::size_t i = 0;
-  while (i < s.size()) {
-    // Copy the run up to the next "%" in one piece.
-    const void* pct = std::memchr(s.data() + i, '%', s.size() - i);
-    const std::size_t next =
-        pct ? static_cast<std::size_t>(static_cast<const char*>(pct) - s.data()) : s.size();
-    out.append(s.data() + i, next - i);
-    if (next == s.size()) break;
-    const int code = 16 * DigitValue(s, next + 1) + DigitValue(s, next + 2);
-    const unsigned char b = static_cast<unsigned char>(code & 0xFF);
-    if (b != 0) out.push_back(static_cast<char>(b));
-    i = next + 3;
+  while (i < n) {
+    const unsigned char c = in[i];
+    if (c != '%') {
+      *o++ = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const int first = i + 1 < n ? DigitValue(in[i + 1]) : 0;
+    const int second = i + 2 < n ? DigitValue(in[i + 2]) : 0;
+    // Low 8 bits of the code; 0 appends nothing, so no zero byte enters the Text.
+    const auto b = static_cast<unsigned char>((16 * first + second) & 0xFF);
+    if (b != 0) *o++ = static_cast<char>(b);
+    i += 3;
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   Text decoded(std::move(out));
   return utf8 ? Utf8ToAnsi(decoded) : decoded;
 }
