@@ -97,6 +97,9 @@ class Variant {
   explicit Variant(std::int32_t i) : v_(i) {}
   explicit Variant(double d) : v_(d) {}
   explicit Variant(std::u16string s) : v_(std::move(s)) {}
+  explicit Variant(const char16_t* s) : v_(std::u16string(s ? s : u"")) {}
+  // Narrow strings have no code page here: use VariantFromAnsi or VariantFromBytes.
+  Variant(const char*) = delete;
   explicit Variant(ByteArray a) : v_(std::move(a)) {}
   explicit Variant(ComObject o) : v_(std::move(o)) {}
 
