@@ -1,12 +1,13 @@
 // Conversions between GBK, UTF-8 and UTF-16LE over the platform code-page layer. Each
-// conversion asks the layer for the size it needs, then converts into a buffer of exactly
-// that size; a refused input (size 0) gives the empty value.
+// conversion asks the layer for the size it needs, then converts into a buffer of that
+// size; a refused input (size 0) gives the empty value.
 #include "text/convert.h"
 
 #include <bit>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/codepage/codepage.h"
@@ -70,25 +71,66 @@ Text UnitsToText(const char16_t* units, std::size_t k, unsigned codePage, unsign
   return Text(std::move(buf));
 }
 
-// The Text with its terminating zero -> UTF-16, with a size query first: n units, the last
-// being zero.
-std::u16string TextToUnits(const Text& t, unsigned codePage) {
-  if (t.size() >= kMaxLength) return std::u16string();
-  int len = static_cast<int>(t.size()) + 1;  // the terminating zero is converted too
-  int n = cp::MultiByteToWide(codePage, 0, t.c_str(), len, nullptr, 0);
-  if (n <= 0) return std::u16string();
-  std::u16string units(static_cast<std::size_t>(n), u'\0');
-  int written = cp::MultiByteToWide(codePage, 0, t.c_str(), len, units.data(), n);
-  if (written != n) return std::u16string();
-  return units;
+// An upper bound, exact for ASCII and CJK text, of the UTF-8 size of GBK text: one byte
+// for each ASCII byte, three for each two-byte character (all of GBK lies in the BMP) and
+// for each other byte of 0x80 or above. Should the layer read the text otherwise, the
+// conversion reports that the buffer is too small and the exact size is asked for.
+std::size_t Utf8SizeBound(std::string_view gbk) {
+  const auto* p = reinterpret_cast<const unsigned char*>(gbk.data());
+  const std::size_t n = gbk.size();
+  std::size_t bound = 0;
+  std::size_t i = 0;
+  while (i < n) {
+    // Runs of ASCII, eight bytes at a time.
+    while (i + 8 <= n) {
+      std::uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if (w & 0x8080808080808080u) break;
+      bound += 8;
+      i += 8;
+    }
+    const std::size_t stop = i + 8 < n ? i + 8 : n;
+    while (i < stop) {
+      const unsigned b = p[i];
+      if (b < 0x80) {
+        bound += 1;
+        i += 1;
+        continue;
+      }
+      const unsigned t = i + 1 < n ? p[i + 1] : 0;
+      const bool pair = b != 0x80 && b != 0xFF && t >= 0x40 && t != 0x7F && t != 0xFF;
+      bound += 3;
+      i += pair ? 2 : 1;
+    }
+  }
+  return bound;
 }
 
-// Text in one code page -> Text in another, through UTF-16.
+// Text in one code page -> Text in another. The result is that of converting to UTF-16
+// and on to the target page, done in one pass without holding the UTF-16 text. UTF-8 ->
+// GBK never grows (every UTF-8 sequence, valid or not, becomes at most as many GBK bytes)
+// and GBK -> UTF-8 has the bound above, so one conversion into a buffer of that size
+// usually does; otherwise the size is asked for first.
 Text Recode(const Text& t, unsigned from, unsigned to) {
-  std::u16string units = TextToUnits(t, from);
-  // A Text holds no zero byte, so the only zero unit is the terminating one.
-  if (units.empty()) return Text();
-  return UnitsToText(units.data(), units.size() - 1, to, 0);
+  if (t.empty() || t.size() > kMaxLength) return Text();
+  const int len = static_cast<int>(t.size());
+  std::size_t guess = from == cp::kCodePageUtf8 ? t.size() : Utf8SizeBound(t.view());
+  std::string buf;
+  int written = 0;
+  if (guess <= kMaxLength) {
+    buf.resize(guess);
+    written =
+        cp::MultiByteToMultiByte(from, t.c_str(), len, to, buf.data(), static_cast<int>(guess));
+  }
+  if (written <= 0) {
+    int size = cp::MultiByteToMultiByte(from, t.c_str(), len, to, nullptr, 0);
+    if (size <= 0) return Text();
+    buf.assign(static_cast<std::size_t>(size), '\0');
+    written = cp::MultiByteToMultiByte(from, t.c_str(), len, to, buf.data(), size);
+    if (written <= 0) return Text();
+  }
+  buf.resize(static_cast<std::size_t>(written));
+  return Text(std::move(buf));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace quorvel::platform {
@@ -242,6 +243,30 @@ int WideToMultiByte(unsigned codePage, unsigned flags, const char16_t* in, int i
   };
   bool query = out == nullptr || outBytes == 0;
   return ToInt(Run<UChar, char>(step, in, in + n, query ? nullptr : out, outBytes));
+}
+
+int MultiByteToMultiByte(unsigned fromCodePage, const char* in, int inBytes, unsigned toCodePage,
+                         char* out, int outBytes) {
+  if (fromCodePage == toCodePage || in == nullptr || inBytes == 0 || inBytes < -1 || outBytes < 0) {
+    return 0;
+  }
+  std::size_t n = inBytes == -1 ? std::strlen(in) + 1 : static_cast<std::size_t>(inBytes);
+  if (n > static_cast<std::size_t>(INT_MAX)) return 0;
+  CodePageState* from = StateFor(fromCodePage);
+  CodePageState* to = StateFor(toCodePage);
+  if (!from || !to) return 0;
+  // The UTF-16 pivot lives across the pieces of one call; ICU keeps what it has not yet
+  // written out between its pivotSource and pivotTarget.
+  UChar pivot[kScratchBytes / sizeof(UChar)];
+  UChar* pivotSource = pivot;
+  UChar* pivotTarget = pivot;
+  auto step = [&](char** t, char* tLimit, const char** src, const char* sLimit, bool flush,
+                  UErrorCode* e) {
+    ucnv_convertEx(to->converter, from->converter, t, tLimit, src, sLimit, pivot, &pivotSource,
+                   &pivotTarget, pivot + std::size(pivot), false, flush, e);
+  };
+  bool query = out == nullptr || outBytes == 0;
+  return ToInt(Run<char, char>(step, in, in + n, query ? nullptr : out, outBytes));
 }
 
 }  // namespace quorvel::platform

@@ -39,4 +39,10 @@ int MultiByteToWide(unsigned codePage, unsigned flags, const char* in, int inByt
 int WideToMultiByte(unsigned codePage, unsigned flags, const char16_t* in, int inUnits, char* out,
                     int outBytes);
 
+// Multi-byte -> multi-byte in one pass, the same as MultiByteToWide followed by
+// WideToMultiByte with flags 0 (the same replacements), without the UTF-16 text in between.
+// The two code pages must differ.
+int MultiByteToMultiByte(unsigned fromCodePage, const char* in, int inBytes, unsigned toCodePage,
+                         char* out, int outBytes);
+
 }  // namespace quorvel::platform

@@ -63,6 +63,31 @@ TEST(Convert, Utf8ToAnsiReplacesWhatGbkCannotHold) {
   }
 }
 
+TEST(Convert, AnsiToUtf8OfSingleHighBytesAndInvalidGbk) {
+  // Bytes of 0x80 or above that do not start a two-byte character grow to three bytes.
+  struct Case {
+    std::string_view gbk, utf8;
+  };
+  const Case cases[] = {
+      {"\x81", "\xEF\xBF\xBD"},        // lead byte at the end
+      {"A\x81 B", "A\xEF\xBF\xBD B"},  // lead byte before a space
+      {"\xFF", "\xEF\xA3\xB5"},        // 0xFF reads as U+F8F5
+      {"\x80\x80\x80", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"},
+      {"\xD6\xD0"
+       "A\x80",
+       "\xE4\xB8\xAD"
+       "A\xE2\x82\xAC"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.gbk)));
+    EXPECT_EQ(AnsiToUtf8(T(c.gbk)), T(c.utf8));
+  }
+  std::string euros(5000, '\x80'), want;
+  for (int i = 0; i < 5000; ++i) want += "\xE2\x82\xAC";
+  EXPECT_EQ(AnsiToUtf8(T(euros)), T(want));
+  EXPECT_EQ(Utf8ToAnsi(T(want)), T(euros));
+}
+
 TEST(Convert, TextToWideEndsWithOneZeroUnit) {
   EXPECT_EQ(TextToWide(Text()), B(std::string_view("\0\0", 2)));
   EXPECT_EQ(GbkToWide(Text()), B(std::string_view("\0\0", 2)));

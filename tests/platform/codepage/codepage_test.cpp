@@ -311,6 +311,80 @@ TEST(CodePage, AnyInputGivesConsistentSizesAndNeverOverruns) {
   }
 }
 
+// MultiByteToMultiByte must give exactly what the two steps through UTF-16 give.
+std::string TwoSteps(unsigned from, unsigned to, std::string_view in) {
+  std::u16string wide = ToWide(from, in);
+  return FromWide(to, 0, wide);
+}
+std::string OneStep(unsigned from, unsigned to, std::string_view in) {
+  const int len = static_cast<int>(in.size());
+  int n = MultiByteToMultiByte(from, in.data(), len, to, nullptr, 0);
+  if (n == 0) return "<refused>";
+  std::string out(static_cast<std::size_t>(n), '#');
+  EXPECT_EQ(MultiByteToMultiByte(from, in.data(), len, to, out.data(), n), n);
+  if (n > 1) {  // exactly n - 1 bytes, so ASan sees any write past them
+    std::vector<char> small(static_cast<std::size_t>(n - 1));
+    EXPECT_EQ(MultiByteToMultiByte(from, in.data(), len, to, small.data(), n - 1), 0);
+  }
+  return out;
+}
+
+TEST(CodePage, MultiByteToMultiByteEqualsTheTwoSteps) {
+  struct Case {
+    unsigned from, to;
+    std::string_view in, want;
+  };
+  const Case cases[] = {
+      {kCodePageUtf8, kCodePageGbk,
+       "\xDE"
+       "a",
+       "?a"},
+      {kCodePageUtf8, kCodePageGbk, "\xE4\xB8\xAD\xE2\x82\xAC", "\xD6\xD0\x80"},
+      {kCodePageUtf8, kCodePageGbk, "\xF0\x9F\x98\x80\xED\x95\x9C\xE1\xA0\x8E", "???"},
+      {kCodePageGbk, kCodePageUtf8, "\xD6\xD0\x80\xA1\xA1", "\xE4\xB8\xAD\xE2\x82\xAC\xE3\x80\x80"},
+      {kCodePageGbk, kCodePageUtf8, "\x81 \xFF\x81", "\xEF\xBF\xBD \xEF\xA3\xB5\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.in)));
+    EXPECT_EQ(OneStep(c.from, c.to, c.in), c.want);
+    EXPECT_EQ(TwoSteps(c.from, c.to, c.in), c.want);
+  }
+  // Random text built from fragments that stress both decoders, plus raw bytes; long
+  // enough for the internal UTF-16 pivot to fill and drain many times.
+  const std::string_view fragments[] = {
+      "a",    "<td>",         "\xE4\xB8\xAD", "\xE4\xB8", "\xF0\x9F\x98\x80",
+      "\xC0", "\x80",         "\xD6\xD0",     "\xA1\xA1", "\x81",
+      "\xFF", "\xED\xA0\x80", "\xA8\xA6",     "\xFE\x7F"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 300; ++round) {
+    std::string in;
+    const std::size_t length = round % 10 == 0 ? 70000 : rng() % 60 + 1;
+    while (in.size() < length) {
+      if (rng() % 4) {
+        in += fragments[rng() % std::size(fragments)];
+      } else {
+        in += static_cast<char>(rng() % 255 + 1);
+      }
+    }
+    for (unsigned from : {kCodePageGbk, kCodePageUtf8}) {
+      unsigned to = from == kCodePageGbk ? kCodePageUtf8 : kCodePageGbk;
+      ASSERT_EQ(OneStep(from, to, in), TwoSteps(from, to, in))
+          << from << " " << testing::PrintToString(in.substr(0, 200));
+    }
+  }
+}
+
+TEST(CodePage, MultiByteToMultiByteRefusals) {
+  char b[8];
+  EXPECT_EQ(MultiByteToMultiByte(kCodePageGbk, "A", 1, kCodePageGbk, b, 8), 0);
+  EXPECT_EQ(MultiByteToMultiByte(kCodePageGbk, "A", 1, 1252, b, 8), 0);
+  EXPECT_EQ(MultiByteToMultiByte(0, "A", 1, kCodePageUtf8, b, 8), 0);
+  EXPECT_EQ(MultiByteToMultiByte(kCodePageGbk, "A", 0, kCodePageUtf8, b, 8), 0);
+  EXPECT_EQ(MultiByteToMultiByte(kCodePageGbk, nullptr, -1, kCodePageUtf8, b, 8), 0);
+  EXPECT_EQ(MultiByteToMultiByte(kCodePageGbk, "A", 1, kCodePageUtf8, b, -1), 0);
+  EXPECT_EQ(MultiByteToMultiByte(kCodePageGbk, "\x80", -1, kCodePageUtf8, nullptr, 0), 4);
+}
+
 TEST(CodePage, ThreadsConvertAtTheSameTime) {
   std::vector<std::thread> threads;
   std::vector<int> faults(4, 0);
