@@ -1,0 +1,106 @@
+// Internet, connection and request handles for HTTP and HTTPS: the request layer that the web
+// routines stand on (over libcurl; no libcurl type appears here).
+//
+// Handles open in the order internet -> connection -> request and are closed with
+// InetCloseHandle in any order (each handle keeps what it needs of its parents); a null handle
+// is accepted everywhere and makes the call fail (or do nothing, for close). A handle is used
+// by one thread at a time; different handles may be used from different threads.
+//
+// Contract of the operations:
+// - InetOpen: agent is the User-Agent sent unless the request's own header lines carry one.
+//   kInetOpenDirect connects straight to the server and ignores the proxy environment
+//   variables (http_proxy, https_proxy, all_proxy, no_proxy). kInetOpenProxy takes a proxy
+//   text: entries separated by blanks or ";", each "[scheme=][http://]host[:port]" (port 80
+//   when missing); an entry without "scheme=" serves every scheme, "http=" only http and
+//   "https=" only https; entries for other schemes are ignored. A scheme no entry serves is
+//   reached directly. The bypass list (separated by blanks or ";", "*" matches any run of
+//   characters, "<local>" matches host names without a dot) names hosts reached directly.
+//   Null for an unknown access type or an unreadable proxy text.
+// - InetConnect: host is a name, an IPv4 address or an IPv6 address (with or without
+//   brackets); port 1..65535. Null for anything else. No network traffic yet.
+// - InetOpenRequest: verb is an HTTP method token, objectPath the path and query (bytes
+//   outside the printable ASCII set, and blanks, are percent-encoded; "/" when empty),
+//   version "HTTP/1.0" or "HTTP/1.1" (anything else counts as 1.1). The request handle opens
+//   the TCP connection to the server, or to the proxy that serves its scheme: it is null
+//   when the name does not resolve or the connection is refused or times out.
+// - InetSendRequest: the header block is split at line ends (CR LF; a lone CR or LF ends a
+//   line too, so no line can smuggle another) and each non-empty line is sent as given; a line
+//   with a name and an empty value goes out as "Name:". Host, Content-Length and (over a
+//   proxy) the proxy's own lines are added as HTTP requires; nothing else is added except the
+//   agent. No "Expect: 100-continue", no compression is asked for or undone. A body is sent
+//   when it is not empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when
+//   empty). Returns once the final response's headers have arrived (true) or the request has
+//   failed (false): TLS errors, an untrusted certificate, a server that closes or stalls.
+// - InetReadFile: copies at most maxBytes of the response body into buffer and returns the
+//   count; 0 at the end of the body and after any failure (bytes that arrived before a
+//   failure are still handed out first). The body is streamed: only what the network has
+//   delivered and the reader has not yet taken is held, never the whole body.
+// - InetQueryRawHeaders: the final response's status line and header lines, each ended by
+//   CR LF, then an empty line (CR LF), never those of a 1xx response, of a followed redirect
+//   or of a proxy's tunnel answer. *length is the buffer size on entry. When they fit with a
+//   terminating zero they are copied, *length becomes their size without the zero and the
+//   result is true. Otherwise nothing is written, *length becomes the size needed including
+//   the zero and the result is false; *length is 0 when there are no headers (no response).
+//   buffer may be null to ask for the size.
+// - Flags of InetOpenRequest:
+//     kInetFlagReload, kInetFlagNeedFile: accepted; there is no cache, every request goes to
+//       the server.
+//     kInetFlagNoCookies: the process-wide cookie store is left out both ways (no Cookie line
+//       is added from it and Set-Cookie lines are not stored). Without it, every request uses
+//       that store: one in-memory store for the whole process, never written to disk.
+//     kInetFlagNoAutoRedirect: a 3xx response comes back as the response, with its body.
+//       Without it, 301, 302, 303, 307 and 308 responses with a Location are followed, at most
+//       kInetMaxRedirects times (303, and 301/302 after POST, continue as a GET without body;
+//       the caller's Cookie and Authorization lines are not sent to another origin). A
+//       redirect from https to http is never followed, one from http to https only with
+//       kInetFlagIgnoreRedirectToHttps; a redirect not followed comes back as the response.
+//     kInetFlagSecure: TLS. Certificates and host names are verified against the system's
+//       trusted authorities, or against the PEM file named by the environment variable
+//       SSL_CERT_FILE when it is set (that is how tests trust their own authority).
+// - Time limits: opening the connection (name lookup, TCP, and TLS and proxy tunnel set-up)
+//   may take kInetConnectSeconds; after that the request fails when less than one byte
+//   arrives in kInetStallSeconds (the environment variable QUORVEL_INET_STALL_SECONDS, 1 to
+//   86400, overrides it). The connect limit is generous for a slow link yet ends a dead
+//   address in reasonable time; the stall limit lets a slow page be generated and sent while
+//   a server that stopped answering cannot freeze the caller (the user-interface thread) for
+//   good. The body as a whole has no time limit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace quorvel::platform {
+
+struct InetHandle;
+
+inline constexpr int kInetOpenDirect = 1;
+inline constexpr int kInetOpenProxy = 3;
+
+inline constexpr std::uint32_t kInetFlagReload = 0x80000000u;
+inline constexpr std::uint32_t kInetFlagNeedFile = 0x00000010u;
+inline constexpr std::uint32_t kInetFlagNoCookies = 0x00080000u;
+inline constexpr std::uint32_t kInetFlagNoAutoRedirect = 0x00200000u;
+inline constexpr std::uint32_t kInetFlagSecure = 0x00800000u;
+inline constexpr std::uint32_t kInetFlagIgnoreRedirectToHttps = 0x00004000u;
+
+inline constexpr int kInetConnectSeconds = 15;
+inline constexpr int kInetStallSeconds = 30;
+inline constexpr int kInetMaxRedirects = 10;
+inline constexpr char kInetStallSecondsVariable[] = "QUORVEL_INET_STALL_SECONDS";
+
+InetHandle* InetOpen(std::string_view agent, int accessType, std::string_view proxy = {},
+                     std::string_view bypass = {});
+InetHandle* InetConnect(InetHandle* internet, std::string_view host, int port);
+InetHandle* InetOpenRequest(InetHandle* connection, std::string_view verb,
+                            std::string_view objectPath, std::string_view version,
+                            std::uint32_t flags);
+bool InetSendRequest(InetHandle* request, std::string_view headerBlock, std::string_view body = {});
+std::size_t InetReadFile(InetHandle* request, void* buffer, std::size_t maxBytes);
+bool InetQueryRawHeaders(InetHandle* request, char* buffer, std::size_t* length);
+void InetCloseHandle(InetHandle* handle);
+
+// Forgets every cookie of the process-wide store (the end of a browsing session).
+void InetClearCookieStore();
+
+}  // namespace quorvel::platform

@@ -1,0 +1,781 @@
+// The request layer against real loopback servers: a recording HTTP(S) server, a scripted raw
+// server, and a real tinyproxy.
+#include "platform/inet/inet.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/net_util.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+#include "tests/support/tinyproxy_runner.h"
+#include "tests/support/tls_identity.h"
+
+namespace quorvel::platform {
+namespace {
+
+using quorvel::test::RecordedRequest;
+using quorvel::test::ScriptedServer;
+using quorvel::test::TempDir;
+using quorvel::test::TestServer;
+using quorvel::test::TinyproxyRunner;
+using quorvel::test::TlsIdentity;
+
+constexpr char kAgent[] = "QuorvelTest/1.0";
+constexpr std::uint32_t kPlain = kInetFlagReload | kInetFlagNeedFile | kInetFlagNoCookies;
+
+struct Closer {
+  void operator()(InetHandle* h) const { InetCloseHandle(h); }
+};
+using Handle = std::unique_ptr<InetHandle, Closer>;
+
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+struct Call {
+  std::string host = "127.0.0.1";
+  int port = 0;
+  std::string verb = "GET";
+  std::string path = "/";
+  std::string version = "HTTP/1.1";
+  std::uint32_t flags = kPlain;
+  std::string headers;
+  std::string body;
+  int access = kInetOpenDirect;
+  std::string proxy;
+  std::string bypass;
+};
+
+struct Outcome {
+  bool opened = false;
+  bool sent = false;
+  std::string body;
+  std::string headers;
+};
+
+std::string RawHeaders(InetHandle* request) {
+  std::size_t length = 0;
+  if (InetQueryRawHeaders(request, nullptr, &length) || length == 0) return "";
+  std::string buffer(length, '\xff');
+  if (!InetQueryRawHeaders(request, buffer.data(), &length)) return "";
+  buffer.resize(length);
+  return buffer;
+}
+
+Outcome Perform(const Call& c) {
+  Outcome out;
+  Handle internet(InetOpen(kAgent, c.access, c.proxy, c.bypass));
+  Handle connection(InetConnect(internet.get(), c.host, c.port));
+  Handle request(InetOpenRequest(connection.get(), c.verb, c.path, c.version, c.flags));
+  if (!request) return out;
+  out.opened = true;
+  out.sent = InetSendRequest(request.get(), c.headers, c.body);
+  char buffer[1024];
+  while (std::size_t n = InetReadFile(request.get(), buffer, sizeof(buffer))) {
+    out.body.append(buffer, n);
+  }
+  out.headers = RawHeaders(request.get());
+  return out;
+}
+
+Call To(const TestServer& server, const std::string& path) {
+  Call c;
+  c.port = server.port();
+  c.path = path;
+  return c;
+}
+
+void Reply(httplib::Response& res, const std::string& body) { res.set_content(body, "text/plain"); }
+
+class InetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InetClearCookieStore();
+    ASSERT_TRUE(server_.ok());
+    server_.Route("*", "/echo",
+                  [](const RecordedRequest&, httplib::Response& res) { Reply(res, "hello"); });
+  }
+  TestServer server_;
+};
+
+// ---- what goes out ----------------------------------------------------------------------
+
+TEST_F(InetTest, SendsTheCallersLinesAsGivenAndOnlyWhatHttpRequires) {
+  Call c = To(server_, "/echo");
+  c.headers = "X-One: 1\r\nAccept: text/html\r\nx-lower: Mixed Case\r\nX-Two:  2 ";
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "hello");
+  const RecordedRequest r = server_.Last();
+  EXPECT_EQ(r.requestLine, "GET /echo HTTP/1.1");
+  const std::vector<std::string> expected = {
+      "Host: 127.0.0.1:" + std::to_string(server_.port()),
+      std::string("User-Agent: ") + kAgent,
+      "X-One: 1",
+      "Accept: text/html",
+      "x-lower: Mixed Case",
+      "X-Two:  2 ",
+  };
+  EXPECT_EQ(r.headerLines, expected);
+  EXPECT_EQ(r.body, "");
+}
+
+TEST_F(InetTest, NoHeaderLinesMeansOnlyHostAndAgent) {
+  const Outcome out = Perform(To(server_, "/echo"));
+  ASSERT_TRUE(out.sent);
+  const std::vector<std::string> expected = {"Host: 127.0.0.1:" + std::to_string(server_.port()),
+                                             std::string("User-Agent: ") + kAgent};
+  EXPECT_EQ(server_.Last().headerLines, expected);
+}
+
+TEST_F(InetTest, ACallersUserAgentLineReplacesTheAgent) {
+  Call c = To(server_, "/echo");
+  c.headers = "User-Agent: Foo/1.0";
+  ASSERT_TRUE(Perform(c).sent);
+  EXPECT_EQ(server_.Last().Values("User-Agent"), std::vector<std::string>{"Foo/1.0"});
+}
+
+TEST_F(InetTest, LineEndsOfAnyKindSplitLinesAndEmptyValuesGoOutAsNameColon) {
+  Call c = To(server_, "/echo");
+  c.headers = "X-A: 1\nX-B: 2\rX-Empty:\r\n\r\nX-Blank:   \r\nno colon here\r\n";
+  ASSERT_TRUE(Perform(c).sent);
+  const RecordedRequest r = server_.Last();
+  ASSERT_EQ(r.headerLines.size(), 6u);
+  EXPECT_EQ(r.headerLines[2], "X-A: 1");
+  EXPECT_EQ(r.headerLines[3], "X-B: 2");
+  EXPECT_EQ(r.headerLines[4], "X-Empty:");
+  EXPECT_EQ(r.headerLines[5], "X-Blank:");
+}
+
+struct BodyCase {
+  const char* verb;
+  std::string body;
+  bool expectLength;  // a Content-Length line goes out
+};
+
+TEST_F(InetTest, BodiesGoOutExactlyWithContentLengthAndNoExpectOrContentType) {
+  const std::string binary("a\0b\xff\r\n=&%", 9);
+  const std::string big(3 * 1024 * 1024 + 17, 'x');  // past the size where Expect would be used
+  const std::vector<BodyCase> cases = {
+      {"POST", "daqu=1&nickname=%E4", true},
+      {"POST", binary, true},
+      {"POST", big, true},
+      {"POST", "", true},  // Content-Length: 0
+      {"GET", "get-with-body", true},
+      {"GET", "", false},
+      {"PUT", "", true},
+      {"DELETE", "x", true},
+  };
+  for (const BodyCase& bc : cases) {
+    SCOPED_TRACE(std::string(bc.verb) + " with " + std::to_string(bc.body.size()) + " bytes");
+    Call c = To(server_, "/echo");
+    c.verb = bc.verb;
+    c.body = bc.body;
+    const Outcome out = Perform(c);
+    ASSERT_TRUE(out.sent);
+    EXPECT_EQ(out.body, "hello");
+    const RecordedRequest r = server_.Last();
+    EXPECT_EQ(r.Method(), bc.verb);
+    EXPECT_EQ(r.body, bc.body);
+    if (bc.expectLength) {
+      EXPECT_EQ(r.Values("Content-Length"),
+                std::vector<std::string>{std::to_string(bc.body.size())});
+    } else {
+      EXPECT_FALSE(r.Has("Content-Length"));
+    }
+    EXPECT_FALSE(r.Has("Expect"));
+    EXPECT_FALSE(r.Has("Content-Type"));
+    EXPECT_FALSE(r.Has("Accept"));
+    EXPECT_FALSE(r.Has("Accept-Encoding"));
+    EXPECT_FALSE(r.Has("Transfer-Encoding"));
+  }
+}
+
+TEST_F(InetTest, TheCallersContentTypeIsSentWithABody) {
+  Call c = To(server_, "/echo");
+  c.verb = "POST";
+  c.body = "a=1";
+  c.headers = "Content-Type: application/x-www-form-urlencoded";
+  ASSERT_TRUE(Perform(c).sent);
+  EXPECT_EQ(server_.Last().Values("Content-Type"),
+            std::vector<std::string>{"application/x-www-form-urlencoded"});
+}
+
+TEST_F(InetTest, ObjectPathIsSentAsGivenWithUnsafeBytesEncoded) {
+  struct PathCase {
+    std::string path;
+    std::string target;
+  };
+  const std::vector<PathCase> cases = {
+      {"/echo?daqu=%E7%94%B5&nickname=a+b", "/echo?daqu=%E7%94%B5&nickname=a+b"},
+      {"", "/"},
+      {"/a b/\xd6\xd0?x=\"1\"", "/a%20b/%D6%D0?x=%221%22"},
+      {"/x/../echo", "/x/../echo"},
+      {"echo", "/echo"},
+  };
+  for (const PathCase& pc : cases) {
+    SCOPED_TRACE(pc.path);
+    Call c = To(server_, pc.path);
+    ASSERT_TRUE(Perform(c).sent);
+    EXPECT_EQ(server_.Last().Target(), pc.target);
+  }
+}
+
+TEST_F(InetTest, VersionTextSelectsTheProtocolVersion) {
+  Call c = To(server_, "/echo");
+  c.version = "HTTP/1.0";
+  ASSERT_TRUE(Perform(c).sent);
+  EXPECT_EQ(server_.Last().requestLine, "GET /echo HTTP/1.0");
+}
+
+// ---- what comes back --------------------------------------------------------------------
+
+TEST_F(InetTest, RawHeadersAreTheStatusAndHeaderLinesEndedByAnEmptyLine) {
+  server_.Route("GET", "/h", [](const RecordedRequest&, httplib::Response& res) {
+    res.set_header("X-Custom", "v 1");
+    Reply(res, "body");
+  });
+  Handle internet(InetOpen(kAgent, kInetOpenDirect));
+  Handle connection(InetConnect(internet.get(), "127.0.0.1", server_.port()));
+  Handle request(InetOpenRequest(connection.get(), "GET", "/h", "HTTP/1.1", kPlain));
+  ASSERT_TRUE(request);
+  ASSERT_TRUE(InetSendRequest(request.get(), "", ""));
+
+  std::size_t need = 0;
+  EXPECT_FALSE(InetQueryRawHeaders(request.get(), nullptr, &need));
+  ASSERT_GT(need, 20u);
+  std::string small(need - 1, '#');
+  std::size_t length = small.size();
+  EXPECT_FALSE(InetQueryRawHeaders(request.get(), small.data(), &length));
+  EXPECT_EQ(length, need);
+  EXPECT_EQ(small, std::string(need - 1, '#'));  // nothing written when it does not fit
+
+  std::string exact(need, '#');
+  length = exact.size();
+  ASSERT_TRUE(InetQueryRawHeaders(request.get(), exact.data(), &length));
+  EXPECT_EQ(length, need - 1);
+  EXPECT_EQ(exact[need - 1], '\0');
+  const std::string raw = exact.substr(0, length);
+  EXPECT_EQ(raw.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << raw;
+  EXPECT_NE(raw.find("\r\nX-Custom: v 1\r\n"), std::string::npos) << raw;
+  EXPECT_NE(raw.find("\r\nContent-Length: 4\r\n"), std::string::npos) << raw;
+  EXPECT_EQ(raw.substr(raw.size() - 4), "\r\n\r\n");
+  EXPECT_EQ(raw.find("\r\n\r\n"), raw.size() - 4);
+
+  char buffer[1024];
+  EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "body");
+  EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 0u);
+  EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 0u);
+}
+
+TEST_F(InetTest, HeaderBlocksOfAnySizeComeBackWhole) {
+  server_.Route("GET", "/big-head", [](const RecordedRequest&, httplib::Response& res) {
+    for (int i = 0; i < 200; ++i) {
+      res.set_header("Filler-" + std::to_string(1000 + i), std::string(100, 'f'));
+    }
+    res.set_header("Set-Cookie", "last=1; Path=/big-head");
+    Reply(res, "ok");
+  });
+  const Outcome out = Perform(To(server_, "/big-head"));
+  ASSERT_TRUE(out.sent);
+  EXPECT_GT(out.headers.size(), 20000u);
+  EXPECT_NE(out.headers.find("Filler-1199: " + std::string(100, 'f') + "\r\n"), std::string::npos);
+  EXPECT_NE(out.headers.find("Set-Cookie: last=1; Path=/big-head\r\n"), std::string::npos);
+  EXPECT_EQ(out.headers.substr(out.headers.size() - 4), "\r\n\r\n");
+}
+
+TEST_F(InetTest, InterimResponsesAreNotTheHeaders) {
+  ScriptedServer raw([](ScriptedServer::Connection& c) {
+    c.Write(
+        "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Final: yes\r\n\r\nok");
+  });
+  ASSERT_TRUE(raw.ok());
+  Call c;
+  c.port = raw.port();
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "ok");
+  EXPECT_EQ(out.headers, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Final: yes\r\n\r\n");
+}
+
+TEST_F(InetTest, ChunkedBodiesAreDecodedAndCompressedBodiesAreNot) {
+  const std::string gz("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03garbage", 17);
+  ScriptedServer raw([&gz](ScriptedServer::Connection& c) {
+    c.Write("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n");
+    c.Write("5\r\n" + gz.substr(0, 5) + "\r\n");
+    c.Write("c\r\n" + gz.substr(5) + "\r\n0\r\nX-Trailer: t\r\n\r\n");
+  });
+  ASSERT_TRUE(raw.ok());
+  Call c;
+  c.port = raw.port();
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, gz);
+  EXPECT_EQ(out.headers.find("X-Trailer"), std::string::npos);
+  EXPECT_EQ(out.headers.substr(out.headers.size() - 4), "\r\n\r\n");
+}
+
+TEST_F(InetTest, LargeBodiesStreamThroughWhole) {
+  constexpr std::size_t kSize = 64u * 1024u * 1024u;
+  auto byteAt = [](std::size_t i) { return static_cast<char>((i * 131u + (i >> 12)) & 0xff); };
+  server_.Route("GET", "/large", [&](const RecordedRequest&, httplib::Response& res) {
+    res.set_content_provider(kSize, "application/octet-stream",
+                             [&](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                               std::string chunk(std::min<std::size_t>(length, 65536), '\0');
+                               for (std::size_t i = 0; i < chunk.size(); ++i) {
+                                 chunk[i] = byteAt(offset + i);
+                               }
+                               return sink.write(chunk.data(), chunk.size());
+                             });
+  });
+  Handle internet(InetOpen(kAgent, kInetOpenDirect));
+  Handle connection(InetConnect(internet.get(), "127.0.0.1", server_.port()));
+  Handle request(InetOpenRequest(connection.get(), "GET", "/large", "HTTP/1.1", kPlain));
+  ASSERT_TRUE(request);
+  ASSERT_TRUE(InetSendRequest(request.get(), "", ""));
+  std::size_t total = 0, mismatches = 0;
+  char buffer[1024];
+  while (std::size_t n = InetReadFile(request.get(), buffer, sizeof(buffer))) {
+    ASSERT_LE(n, sizeof(buffer));
+    for (std::size_t i = 0; i < n; ++i) mismatches += buffer[i] != byteAt(total + i);
+    total += n;
+  }
+  EXPECT_EQ(total, kSize);
+  EXPECT_EQ(mismatches, 0u);
+}
+
+TEST_F(InetTest, AServerThatClosesMidBodyGivesTheBytesSentThenZero) {
+  ScriptedServer raw([](ScriptedServer::Connection& c) {
+    c.Write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'p'));
+  });
+  ASSERT_TRUE(raw.ok());
+  Handle internet(InetOpen(kAgent, kInetOpenDirect));
+  Handle connection(InetConnect(internet.get(), "127.0.0.1", raw.port()));
+  Handle request(InetOpenRequest(connection.get(), "GET", "/", "HTTP/1.1", kPlain));
+  ASSERT_TRUE(request);
+  EXPECT_TRUE(InetSendRequest(request.get(), "", ""));
+  std::string body;
+  char buffer[1024];
+  while (std::size_t n = InetReadFile(request.get(), buffer, sizeof(buffer)))
+    body.append(buffer, n);
+  EXPECT_EQ(body, std::string(5000, 'p'));
+  EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 0u);
+}
+
+TEST_F(InetTest, AServerThatNeverAnswersIsGivenUpAfterTheStallLimit) {
+  ScopedEnv stall(kInetStallSecondsVariable, "2");
+  ScriptedServer raw([](ScriptedServer::Connection& c) { c.Hold(); });
+  ASSERT_TRUE(raw.ok());
+  Call c;
+  c.port = raw.port();
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome out = Perform(c);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(out.opened);
+  EXPECT_FALSE(out.sent);
+  EXPECT_EQ(out.body, "");
+  EXPECT_EQ(out.headers, "");
+  EXPECT_EQ(raw.Requests().size(), 1u);
+  // Far below the default limit: the variable took effect.
+  EXPECT_LT(elapsed, std::chrono::seconds(kInetStallSeconds));
+}
+
+// ---- failures to open -------------------------------------------------------------------
+
+TEST_F(InetTest, RefusedAndUnresolvableServersFailToOpenTheRequest) {
+  Call refused;
+  refused.port = quorvel::test::FreeLoopbackPort();  // nothing listens there
+  EXPECT_FALSE(Perform(refused).opened);
+
+  // A 64-byte label is refused by the resolver itself, so no name server is asked.
+  Call unresolvable;
+  unresolvable.host = std::string(64, 'a') + ".invalid";
+  unresolvable.port = 80;
+  EXPECT_FALSE(Perform(unresolvable).opened);
+}
+
+TEST(InetHandles, BadArgumentsGiveNullAndNullHandlesAreHarmless) {
+  Handle internet(InetOpen(kAgent, kInetOpenDirect));
+  ASSERT_TRUE(internet);
+  EXPECT_EQ(InetOpen(kAgent, 0), nullptr);
+  EXPECT_EQ(InetOpen(kAgent, kInetOpenProxy, ""), nullptr);
+  EXPECT_EQ(InetOpen(kAgent, kInetOpenProxy, "host:notaport"), nullptr);
+  EXPECT_EQ(InetOpen(kAgent, kInetOpenProxy, "bad host!:80"), nullptr);
+  EXPECT_EQ(InetOpen("Agent\r\nX-Injected: 1", kInetOpenDirect), nullptr);
+  Handle ftpOnly(InetOpen(kAgent, kInetOpenProxy, "ftp=127.0.0.1:21"));
+  EXPECT_TRUE(ftpOnly);
+
+  for (const char* host : {"", "a b", "a/b", "h\xd6\xd0", "[::1", "1:2:3"}) {
+    EXPECT_EQ(InetConnect(internet.get(), host, 80), nullptr) << host;
+  }
+  for (int port : {0, -1, 65536})
+    EXPECT_EQ(InetConnect(internet.get(), "127.0.0.1", port), nullptr);
+  EXPECT_EQ(InetConnect(nullptr, "127.0.0.1", 80), nullptr);
+  Handle connection(InetConnect(internet.get(), "127.0.0.1", 80));
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(InetConnect(connection.get(), "127.0.0.1", 80), nullptr);  // not an internet handle
+  EXPECT_EQ(InetOpenRequest(internet.get(), "GET", "/", "HTTP/1.1", 0), nullptr);
+  EXPECT_EQ(InetOpenRequest(connection.get(), "G ET", "/", "HTTP/1.1", 0), nullptr);
+  EXPECT_EQ(InetOpenRequest(connection.get(), "", "/", "HTTP/1.1", 0), nullptr);
+
+  char buffer[16];
+  std::size_t length = sizeof(buffer);
+  EXPECT_FALSE(InetSendRequest(nullptr, "", ""));
+  EXPECT_FALSE(InetSendRequest(connection.get(), "", ""));
+  EXPECT_EQ(InetReadFile(nullptr, buffer, sizeof(buffer)), 0u);
+  EXPECT_EQ(InetReadFile(internet.get(), buffer, sizeof(buffer)), 0u);
+  EXPECT_FALSE(InetQueryRawHeaders(nullptr, buffer, &length));
+  EXPECT_EQ(length, 0u);
+  EXPECT_FALSE(InetQueryRawHeaders(internet.get(), buffer, nullptr));
+  InetCloseHandle(nullptr);
+}
+
+TEST_F(InetTest, ARequestNotSentReadsNothingAndHasNoHeaders) {
+  Handle internet(InetOpen(kAgent, kInetOpenDirect));
+  Handle connection(InetConnect(internet.get(), "127.0.0.1", server_.port()));
+  Handle request(InetOpenRequest(connection.get(), "GET", "/echo", "HTTP/1.1", kPlain));
+  ASSERT_TRUE(request);
+  char buffer[16];
+  EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 0u);
+  std::size_t length = sizeof(buffer);
+  EXPECT_FALSE(InetQueryRawHeaders(request.get(), buffer, &length));
+  EXPECT_EQ(length, 0u);
+}
+
+TEST_F(InetTest, HandlesMayCloseInAnyOrder) {
+  InetHandle* internet = InetOpen(kAgent, kInetOpenDirect);
+  InetHandle* connection = InetConnect(internet, "127.0.0.1", server_.port());
+  InetHandle* request = InetOpenRequest(connection, "GET", "/echo", "HTTP/1.1", kPlain);
+  ASSERT_NE(request, nullptr);
+  InetCloseHandle(internet);
+  InetCloseHandle(connection);
+  ASSERT_TRUE(InetSendRequest(request, "", ""));
+  char buffer[16];
+  EXPECT_EQ(InetReadFile(request, buffer, sizeof(buffer)), 5u);
+  InetCloseHandle(request);
+}
+
+// ---- redirects --------------------------------------------------------------------------
+
+class RedirectTest : public InetTest {
+ protected:
+  void SetUp() override {
+    InetTest::SetUp();
+    for (int status : {301, 302, 303, 307, 308}) {
+      server_.Route("*", "/r" + std::to_string(status),
+                    [status](const RecordedRequest&, httplib::Response& res) {
+                      res.status = status;
+                      res.set_header("Location", "/final?from=" + std::to_string(status));
+                      Reply(res, "redirect body");
+                    });
+    }
+    server_.Route("*", "/final", [](const RecordedRequest& r, httplib::Response& res) {
+      res.set_header("X-Final", "1");
+      Reply(res, "final " + r.Method() + " [" + r.body + "]");
+    });
+  }
+};
+
+TEST_F(RedirectTest, RedirectsAreFollowedWithTheMethodRulesOfHttp) {
+  struct Case {
+    int status;
+    const char* verb;
+    const char* expectedBody;
+  };
+  const std::vector<Case> cases = {
+      {301, "GET", "final GET []"},         {302, "GET", "final GET []"},
+      {301, "POST", "final GET []"},        {302, "POST", "final GET []"},
+      {303, "POST", "final GET []"},        {307, "POST", "final POST [form=1]"},
+      {308, "POST", "final POST [form=1]"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.status) + " after " + k.verb);
+    const std::size_t before = server_.RequestCount();
+    Call c = To(server_, "/r" + std::to_string(k.status));
+    c.verb = k.verb;
+    if (std::string(k.verb) == "POST") c.body = "form=1";
+    c.headers = "X-Keep: yes";
+    const Outcome out = Perform(c);
+    ASSERT_TRUE(out.sent);
+    EXPECT_EQ(out.body, k.expectedBody);
+    EXPECT_EQ(out.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << out.headers;
+    EXPECT_NE(out.headers.find("X-Final: 1"), std::string::npos);
+    EXPECT_EQ(out.headers.find("Location"), std::string::npos);
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), before + 2);
+    EXPECT_EQ(requests.back().Target(), "/final?from=" + std::to_string(k.status));
+    EXPECT_EQ(requests.back().Value("X-Keep"), "yes");
+  }
+}
+
+TEST_F(RedirectTest, NoAutoRedirectReturnsTheRedirectItself) {
+  Call c = To(server_, "/r302");
+  c.flags |= kInetFlagNoAutoRedirect;
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "redirect body");
+  EXPECT_EQ(out.headers.rfind("HTTP/1.1 302 Found\r\n", 0), 0u) << out.headers;
+  EXPECT_NE(out.headers.find("Location: /final?from=302\r\n"), std::string::npos);
+  EXPECT_EQ(server_.RequestCount(), 1u);
+}
+
+TEST_F(RedirectTest, RedirectChainsAreBounded) {
+  server_.Route("GET", "/loop", [](const RecordedRequest&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", "/loop");
+    Reply(res, "again");
+  });
+  const Outcome out = Perform(To(server_, "/loop"));
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "again");
+  EXPECT_EQ(out.headers.rfind("HTTP/1.1 302", 0), 0u);
+  EXPECT_EQ(server_.RequestCount(), static_cast<std::size_t>(kInetMaxRedirects + 1));
+}
+
+TEST_F(RedirectTest, CookieAndAuthorizationLinesStayWithTheirOrigin) {
+  TestServer other;
+  ASSERT_TRUE(other.ok());
+  other.Route("GET", "/elsewhere",
+              [](const RecordedRequest&, httplib::Response& res) { Reply(res, "elsewhere"); });
+  server_.Route("GET", "/away", [&other](const RecordedRequest&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", other.Url("/elsewhere"));
+  });
+  Call c = To(server_, "/away");
+  c.headers = "Cookie: sid=1\r\nAuthorization: Basic eDp5\r\nX-Other: kept";
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "elsewhere");
+  EXPECT_EQ(server_.Last().Value("Cookie"), "sid=1");
+  const RecordedRequest there = other.Last();
+  EXPECT_FALSE(there.Has("Cookie"));
+  EXPECT_FALSE(there.Has("Authorization"));
+  EXPECT_EQ(there.Value("X-Other"), "kept");
+}
+
+// ---- TLS --------------------------------------------------------------------------------
+
+class TlsTest : public InetTest {
+ protected:
+  void SetUp() override {
+    InetTest::SetUp();
+    identity_ = quorvel::test::MakeTlsIdentity();
+    ASSERT_FALSE(identity_.caCertPem.empty());
+    caFile_ = dir_.WriteFile("ca.pem", identity_.caCertPem);
+    ASSERT_FALSE(caFile_.empty());
+    secure_ = std::make_unique<TestServer>(identity_);
+    ASSERT_TRUE(secure_->ok());
+    secure_->Route("*", "/s", [](const RecordedRequest& r, httplib::Response& res) {
+      Reply(res, "secret " + r.Method() + " [" + r.body + "]");
+    });
+  }
+  Call SecureCall(const std::string& path) {
+    Call c = To(*secure_, path);
+    c.flags |= kInetFlagSecure;
+    return c;
+  }
+
+  TempDir dir_;
+  TlsIdentity identity_;
+  std::string caFile_;
+  std::unique_ptr<TestServer> secure_;
+};
+
+TEST_F(TlsTest, TrustedCertificatesCarryTheExchange) {
+  ScopedEnv trust("SSL_CERT_FILE", caFile_);
+  Call c = SecureCall("/s");
+  c.verb = "POST";
+  c.body = "x=1";
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "secret POST [x=1]");
+  EXPECT_EQ(out.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  EXPECT_EQ(secure_->Last().requestLine, "POST /s HTTP/1.1");
+}
+
+TEST_F(TlsTest, AnUntrustedCertificateFailsTheSend) {
+  const TlsIdentity stranger = quorvel::test::MakeTlsIdentity("Some Other Authority");
+  const std::string strangerFile = dir_.WriteFile("other.pem", stranger.caCertPem);
+  ScopedEnv trust("SSL_CERT_FILE", strangerFile);
+  const Outcome out = Perform(SecureCall("/s"));
+  EXPECT_TRUE(out.opened);
+  EXPECT_FALSE(out.sent);
+  EXPECT_EQ(out.body, "");
+  EXPECT_EQ(out.headers, "");
+  EXPECT_EQ(secure_->RequestCount(), 0u);
+}
+
+TEST_F(TlsTest, HttpToHttpsRedirectsNeedTheirFlagAndHttpsNeverDropsToHttp) {
+  ScopedEnv trust("SSL_CERT_FILE", caFile_);
+  server_.Route("GET", "/up", [this](const RecordedRequest&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", secure_->Url("/s"));
+    Reply(res, "stay");
+  });
+  secure_->Route("GET", "/down", [this](const RecordedRequest&, httplib::Response& res) {
+    res.status = 302;
+    res.set_header("Location", server_.Url("/echo"));
+    Reply(res, "not down");
+  });
+  Call up = To(server_, "/up");
+  Outcome out = Perform(up);
+  EXPECT_EQ(out.body, "stay");
+  EXPECT_EQ(out.headers.rfind("HTTP/1.1 302", 0), 0u);
+
+  up.flags |= kInetFlagIgnoreRedirectToHttps;
+  out = Perform(up);
+  EXPECT_EQ(out.body, "secret GET []");
+  EXPECT_EQ(out.headers.rfind("HTTP/1.1 200", 0), 0u);
+
+  Call down = SecureCall("/down");
+  down.flags |= kInetFlagIgnoreRedirectToHttps;
+  out = Perform(down);
+  EXPECT_EQ(out.body, "not down");
+  EXPECT_EQ(out.headers.rfind("HTTP/1.1 302", 0), 0u);
+  EXPECT_EQ(server_.Last().Target(), "/up");  // never asked for /echo over http
+}
+
+// ---- cookies ----------------------------------------------------------------------------
+
+TEST_F(InetTest, TheCookieStoreAppliesUnlessARequestOptsOut) {
+  server_.Route("GET", "/c/set", [](const RecordedRequest& r, httplib::Response& res) {
+    res.set_header("Set-Cookie", r.Value("X-Cookie") + "; Path=/c/");
+    Reply(res, "set");
+  });
+  const std::uint32_t withStore = kInetFlagReload | kInetFlagNeedFile;
+
+  Call set = To(server_, "/c/set");
+  set.flags = withStore;
+  set.headers = "X-Cookie: kept=1";
+  ASSERT_TRUE(Perform(set).sent);
+
+  set.flags = kPlain;  // no cookies: not stored
+  set.headers = "X-Cookie: ignored=1";
+  ASSERT_TRUE(Perform(set).sent);
+
+  Call look = To(server_, "/c/look");
+  look.flags = withStore;
+  ASSERT_TRUE(Perform(look).opened);
+  EXPECT_EQ(server_.Last().Values("Cookie"), std::vector<std::string>{"kept=1"});
+
+  look.flags = kPlain;  // no cookies: not sent
+  ASSERT_TRUE(Perform(look).opened);
+  EXPECT_FALSE(server_.Last().Has("Cookie"));
+
+  look.flags = withStore;
+  InetClearCookieStore();
+  ASSERT_TRUE(Perform(look).opened);
+  EXPECT_FALSE(server_.Last().Has("Cookie"));
+}
+
+// ---- proxies ----------------------------------------------------------------------------
+
+class ProxyTest : public TlsTest {
+ protected:
+  void SetUp() override {
+    TlsTest::SetUp();
+    ASSERT_TRUE(proxy_.ok()) << proxy_.error();
+  }
+  TinyproxyRunner proxy_;
+};
+
+TEST_F(ProxyTest, HttpGoesThroughAnHttpOnlyProxy) {
+  Call c = To(server_, "/echo?via=proxy");
+  c.access = kInetOpenProxy;
+  c.proxy = "http=" + proxy_.HostPort();
+  c.headers = "X-Mine: 1";
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "hello");
+  const RecordedRequest r = server_.Last();
+  EXPECT_EQ(r.Target(), "/echo?via=proxy");
+  EXPECT_NE(r.Value("Via").find("tinyproxy"), std::string::npos) << r.Value("Via");
+  EXPECT_EQ(r.Value("X-Mine"), "1");
+  EXPECT_NE(proxy_.Log().find("GET http://127.0.0.1:" + std::to_string(server_.port()) +
+                              "/echo?via=proxy"),
+            std::string::npos)
+      << proxy_.Log();
+}
+
+TEST_F(ProxyTest, HttpsTunnelsThroughAProxyForEveryScheme) {
+  ScopedEnv trust("SSL_CERT_FILE", caFile_);
+  Call c = SecureCall("/s");
+  c.access = kInetOpenProxy;
+  c.proxy = proxy_.HostPort();
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "secret GET []");
+  EXPECT_EQ(out.headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << out.headers;
+  EXPECT_NE(proxy_.Log().find("CONNECT 127.0.0.1:" + std::to_string(secure_->port())),
+            std::string::npos)
+      << proxy_.Log();
+}
+
+TEST_F(ProxyTest, SchemesAndHostsTheProxyDoesNotServeGoDirect) {
+  ScopedEnv trust("SSL_CERT_FILE", caFile_);
+  Call https = SecureCall("/s");
+  https.access = kInetOpenProxy;
+  https.proxy = "http=" + proxy_.HostPort();
+  EXPECT_EQ(Perform(https).body, "secret GET []");
+
+  Call bypassed = To(server_, "/echo");
+  bypassed.access = kInetOpenProxy;
+  bypassed.proxy = proxy_.HostPort();
+  bypassed.bypass = "other.example;127.0.0.*";
+  EXPECT_EQ(Perform(bypassed).body, "hello");
+  EXPECT_FALSE(server_.Last().Has("Via"));
+
+  EXPECT_EQ(proxy_.Log().find("Request ("), std::string::npos) << proxy_.Log();
+}
+
+TEST_F(ProxyTest, ADirectHandleIgnoresTheProxyVariables) {
+  const std::string dead = "http://127.0.0.1:" + std::to_string(quorvel::test::FreeLoopbackPort());
+  ScopedEnv a("http_proxy", proxy_.HostPort());
+  ScopedEnv b("HTTPS_PROXY", proxy_.HostPort());
+  ScopedEnv d("https_proxy", dead);
+  ScopedEnv e("ALL_PROXY", dead);
+  ScopedEnv f("all_proxy", dead);
+  ScopedEnv t("SSL_CERT_FILE", caFile_);
+  EXPECT_EQ(Perform(To(server_, "/echo")).body, "hello");
+  EXPECT_EQ(Perform(SecureCall("/s")).body, "secret GET []");
+  EXPECT_FALSE(server_.Last().Has("Via"));
+  EXPECT_EQ(proxy_.Log().find("Request ("), std::string::npos) << proxy_.Log();
+}
+
+TEST_F(ProxyTest, AnUnreachableProxyFailsToOpen) {
+  Call c = To(server_, "/echo");
+  c.access = kInetOpenProxy;
+  c.proxy = "127.0.0.1:" + std::to_string(quorvel::test::FreeLoopbackPort());
+  EXPECT_FALSE(Perform(c).opened);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
+}  // namespace
+}  // namespace quorvel::platform

@@ -1,0 +1,70 @@
+// A loopback HTTP or HTTPS server for tests, over cpp-httplib, that records every request it
+// receives: the request line, every header line in order and the body, as they arrived.
+//
+// Handlers are registered per method and exact path (the target without its query); "*"
+// as method matches any. A request no route takes gets 404. The request is recorded before
+// its handler runs, so a test that has its response can read the record. Any method is read
+// with its body (a GET with a Content-Length body too).
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "tests/support/recorded_request.h"
+#include "tests/support/tls_identity.h"
+
+namespace quorvel::test {
+
+class TestServer {
+ public:
+  using Handler = std::function<void(const RecordedRequest&, httplib::Response&)>;
+
+  // Plain HTTP on 127.0.0.1; port 0 picks a free one.
+  explicit TestServer(int port = 0);
+  // HTTPS with identity's server certificate.
+  explicit TestServer(const TlsIdentity& identity, int port = 0);
+  ~TestServer();
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  bool ok() const { return port_ > 0; }
+  int port() const { return port_; }
+  // "http://127.0.0.1:<port>" (or https) followed by path.
+  std::string Url(const std::string& path = "/") const;
+  // "127.0.0.1:<port>"
+  std::string HostPort() const;
+
+  void Route(const std::string& method, const std::string& path, Handler handler);
+
+  std::vector<RecordedRequest> Requests() const;
+  std::size_t RequestCount() const;
+  // The last request received (empty when there is none).
+  RecordedRequest Last() const;
+
+  void Stop();
+
+  class Engine;  // the httplib server with the recording connection loop
+
+ private:
+  void Start(int port);
+  void Dispatch(const httplib::Request& req, httplib::Response& res);
+
+  std::unique_ptr<Engine> engine_;
+  std::thread thread_;
+  int port_ = 0;
+  bool tls_ = false;
+  mutable std::mutex mutex_;
+  std::vector<RecordedRequest> requests_;
+  std::map<std::pair<std::string, std::string>, Handler> routes_;
+};
+
+}  // namespace quorvel::test
