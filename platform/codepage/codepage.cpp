@@ -28,6 +28,7 @@ constexpr std::ptrdiff_t kScratchBytes = 16 * 1024;
 struct CodePageState {
   const char* icuName = nullptr;
   const char* substitute = nullptr;  // what a character the code page lacks becomes
+  bool hasEveryCharacter = false;    // a Unicode form: nothing is ever substituted
   UConverter* converter = nullptr;
   USet* encodable = nullptr;  // characters with a round-trip mapping; built on first need
   bool broken = false;        // ICU could not open the converter; do not retry every call
@@ -45,7 +46,8 @@ void SubstituteEvery(const void*, UConverterFromUnicodeArgs* args, const UChar*,
 
 struct ThreadConverters {
   CodePageState gbk{"windows-936-2000", "?"};
-  CodePageState utf8{"UTF-8", nullptr};  // UTF-8 writes U+FFFD for an unpaired surrogate
+  // ICU's own substitute for UTF-8 is U+FFFD, written for an unpaired surrogate.
+  CodePageState utf8{"UTF-8", nullptr, true};
   ~ThreadConverters() {
     for (CodePageState* s : {&gbk, &utf8}) {
       if (s->converter) ucnv_close(s->converter);
@@ -154,7 +156,7 @@ bool MayCompose(const UNormalizer2* nfc, const char16_t* in, std::ptrdiff_t n) {
 }
 
 bool Encodable(CodePageState& s, UChar32 c) {
-  if (!s.substitute) return true;  // UTF-8 writes every character
+  if (s.hasEveryCharacter) return true;
   if (!s.encodable) {
     UErrorCode e = U_ZERO_ERROR;
     USet* set = uset_openEmpty();
