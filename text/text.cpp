@@ -2,7 +2,9 @@
 // the end of its input and runs in time linear in its input.
 #include "text/text.h"
 
-#include <string.h>  // memmem (a GNU extension of the C library)
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <climits>
 #include <cstdint>
@@ -78,14 +80,15 @@ bool HasFoldableLetter(std::string_view s) {
 // starts, for a walk by characters that begins at haystack byte 0 (or at the byte given
 // to ResumeAt, which restarts the walk there).
 //
-// Candidates come from memmem. Whether a candidate c starts a character follows from the
-// nearest byte below 0x80 before it: such a byte is a one-byte character or the second
-// byte of a pair, so the byte after it starts a character, and from there the bytes of
-// 0x80 and above pair up. The backward look never goes below the last known character
-// start, so all looks together cover the haystack at most once. Each memmem call costs
-// about the needle length on top of the bytes it scans; when restarts pile up (many hits
-// that are not on a character start, or many overlapping hits) the search goes on with
-// Knuth-Morris-Pratt, so the whole search stays linear.
+// Candidates come from memchr on the needle's first byte and a byte compare of the rest.
+// Whether a candidate c starts a character follows from the nearest byte below 0x80
+// before it: such a byte is a one-byte character or the second byte of a pair, so the
+// byte after it starts a character, and from there the bytes of 0x80 and above pair up.
+// The backward look never goes below the last known character start, so all looks
+// together cover the haystack at most once. The work spent on candidates is counted; when
+// it outgrows the bytes passed (candidates at nearly every byte with long partial matches,
+// or many overlapping hits), the search goes on with Knuth-Morris-Pratt, so the whole
+// search stays linear.
 class BoundarySearcher {
  public:
   BoundarySearcher(std::string_view hay, std::string_view needle) : hay_(hay), needle_(needle) {}
@@ -99,18 +102,21 @@ class BoundarySearcher {
       std::size_t c;
       if (!kmp_) {
         if (pos_ > n - m) return kNone;
-        if (restartCost_ > 2 * pos_ + kFreeRestartCost) {
+        if (cost_ > 4 * pos_ + kFreeCost) {
           StartKmp();
           continue;
         }
-        const void* hit = memmem(hay_.data() + pos_, n - pos_, needle_.data(), m);
-        if (hit == nullptr) {
+        c = NextCandidate(pos_);
+        if (c == kNone) {
           pos_ = n;
           return kNone;
         }
-        c = static_cast<std::size_t>(static_cast<const char*>(hit) - hay_.data());
-        restartCost_ += m;
         pos_ = c + 1;
+        // First and last bytes match; compare the ones between.
+        std::size_t k = 1;
+        while (k + 1 < m && hay_[c + k] == needle_[k]) ++k;
+        cost_ += k + kCandidateCost;
+        if (k + 1 < m) continue;
       } else {
         c = KmpNext();
         if (c == kNone) return kNone;
@@ -128,7 +134,47 @@ class BoundarySearcher {
   }
 
  private:
-  static constexpr std::size_t kFreeRestartCost = 1 << 16;
+  // Work allowed before the pace of candidates is judged, and the fixed cost of one.
+  static constexpr std::size_t kFreeCost = 1 << 16;
+  static constexpr std::size_t kCandidateCost = 8;
+
+  // The first c >= from with c + m <= n whose byte is the needle's first byte and whose
+  // byte c + m - 1 is the needle's last byte; kNone when there is none.
+  std::size_t NextCandidate(std::size_t from) const {
+    const std::size_t n = hay_.size();
+    const std::size_t m = needle_.size();
+    const char* h = hay_.data();
+    const char first = needle_[0];
+    const char last = needle_[m - 1];
+    std::size_t i = from;
+#if defined(__SSE2__)
+    // 32 candidate positions a step: both 32-byte windows, at i and at i + m - 1, lie
+    // inside the haystack.
+    const __m128i vf = _mm_set1_epi8(first);
+    const __m128i vl = _mm_set1_epi8(last);
+    auto block = [&](std::size_t at) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + at + m - 1));
+      return static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, vf), _mm_cmpeq_epi8(b, vl))));
+    };
+    while (i + m + 31 <= n) {
+      const unsigned lo = block(i);
+      const unsigned hi = block(i + 16);
+      if (lo != 0) return i + static_cast<std::size_t>(__builtin_ctz(lo));
+      if (hi != 0) return i + 16 + static_cast<std::size_t>(__builtin_ctz(hi));
+      i += 32;
+    }
+#endif
+    while (i + m <= n) {
+      const void* hit = std::memchr(h + i, first, n - m + 1 - i);
+      if (hit == nullptr) return kNone;
+      i = static_cast<std::size_t>(static_cast<const char*>(hit) - h);
+      if (h[i + m - 1] == last) return i;
+      ++i;
+    }
+    return kNone;
+  }
 
   bool Aligned(std::size_t c) {
     // bound_ <= c holds: every candidate lies at or after the cursor, which never falls
@@ -171,9 +217,9 @@ class BoundarySearcher {
 
   std::string_view hay_;
   std::string_view needle_;
-  std::size_t pos_ = 0;    // where the next memmem call starts
+  std::size_t pos_ = 0;    // where the next candidate scan starts
   std::size_t bound_ = 0;  // a known character start, never beyond the next candidate
-  std::size_t restartCost_ = 0;
+  std::size_t cost_ = 0;   // work spent on candidates so far
   bool kmp_ = false;
   std::size_t kmpI_ = 0;
   std::size_t kmpJ_ = 0;
