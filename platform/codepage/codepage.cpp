@@ -118,6 +118,7 @@ int64_t Run(Step step, const Src* s, const Src* sEnd, Dst* out, std::ptrdiff_t c
     if (counting) {
       counted += t - begin;
       if (counted > INT_MAX) return -1;
+      if (out && counted > 0) return -1;  // the buffer is full and more output follows
     }
     if (e == U_BUFFER_OVERFLOW_ERROR) {
       // A full buffer is an overflow only if the rest of the input writes anything.
@@ -128,8 +129,7 @@ int64_t Run(Step step, const Src* s, const Src* sEnd, Dst* out, std::ptrdiff_t c
     if (flush) break;
   }
   if (out == nullptr) return counted;
-  if (!counting) return t - out;
-  return counted > 0 ? -1 : capacity;
+  return counting ? capacity : t - out;
 }
 
 int ToInt(int64_t n) { return n > 0 && n <= INT_MAX ? static_cast<int>(n) : 0; }
