@@ -1,1 +1,0 @@
-// Placeholder; filled in by the work on this folder.
