@@ -28,8 +28,8 @@ inline constexpr unsigned kCompositeCheck = 0x200;
 
 // Multi-byte -> UTF-16. flags must be 0. Malformed UTF-8 becomes U+FFFD, one for each
 // maximal invalid subsequence (0xDE 'a' gives U+FFFD 'a'); an invalid or unassigned GBK
-// byte sequence becomes U+FFFD likewise. Code page 936 is the Windows table: 0x80 is the
-// euro sign, A1 A1 the ideographic space.
+// byte sequence becomes U+FFFD likewise. Code page 936 is the full table with its
+// extensions: 0x80 is the euro sign, A1 A1 the ideographic space, 0xFF reads as U+F8F5.
 int MultiByteToWide(unsigned codePage, unsigned flags, const char* in, int inBytes, char16_t* out,
                     int outUnits);
 

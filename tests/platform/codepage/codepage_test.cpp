@@ -146,7 +146,7 @@ TEST(CodePage, MalformedUtf8BecomesOneReplacementPerMaximalInvalidSequence) {
   }
 }
 
-TEST(CodePage, GbkIsTheWindowsTable) {
+TEST(CodePage, GbkIsCodePage936) {
   struct Case {
     std::string_view gbk;
     std::u16string_view wide;
