@@ -56,6 +56,7 @@ int GbkOffset(const Variant& subject, const ComObject& match) {
   if (!std::isfinite(units) || units < 0) return -2;
   if (units == 0) return 0;
   Text prefix = SubjectGbk(subject, static_cast<std::size_t>(units));
+  if (prefix.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) return -2;
   return static_cast<int>(prefix.size());
 }
 

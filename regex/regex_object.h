@@ -39,7 +39,8 @@ class RegexObject {
   Text MatchText(int match, int* position = nullptr);
   // Text of group `sub` of match `match`; empty for a group that took no part. `position`,
   // when given, receives the zero-based GBK byte offset of the first occurrence of that text
-  // at or after the match's offset, or -2 when there is none (or no such group).
+  // at or after the match's offset (the match's offset for an empty text), or -2 for a group
+  // that took no part or that does not exist.
   Text SubmatchText(int match, int sub, int* position = nullptr);
   // The number of groups of the first match.
   int SubmatchCount();

@@ -2,8 +2,10 @@
 // need no code page.
 #include "platform/automation/automation.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -167,9 +169,13 @@ bool VariantToWide(const Variant& v, std::u16string& out) {
       const std::string& b = v.AsByteArray()->bytes;
       std::size_t units = b.size() / 2;
       out.resize(units);
-      for (std::size_t i = 0; i < units; ++i) {
-        out[i] = static_cast<char16_t>(static_cast<unsigned char>(b[2 * i]) |
-                                       (static_cast<unsigned char>(b[2 * i + 1]) << 8));
+      if constexpr (std::endian::native == std::endian::little) {
+        if (units) std::memcpy(out.data(), b.data(), units * 2);
+      } else {
+        for (std::size_t i = 0; i < units; ++i) {
+          out[i] = static_cast<char16_t>(static_cast<unsigned char>(b[2 * i]) |
+                                         (static_cast<unsigned char>(b[2 * i + 1]) << 8));
+        }
       }
       return true;
     }
