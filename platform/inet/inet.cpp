@@ -738,11 +738,8 @@ class RequestHandle final : public InetHandle {
 InetHandle* InetOpen(std::string_view agent, int accessType, std::string_view proxy,
                      std::string_view bypass) {
   auto session = std::make_shared<Session>();
-  // The agent goes out in a header line: keep it on one line.
-  for (char c : agent) {
-    if (c == '\r' || c == '\n' || c == '\0') return nullptr;
-  }
-  session->agent = std::string(agent);
+  // The agent goes out in a header line: it ends at the first line break.
+  session->agent = std::string(agent.substr(0, agent.find_first_of(std::string_view("\r\n\0", 3))));
   if (accessType == kInetOpenProxy) {
     if (!ParseProxyText(proxy, *session)) return nullptr;
     for (std::string_view entry : SplitAny(bypass, " \t\r\n;")) session->bypass.emplace_back(entry);

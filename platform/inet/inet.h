@@ -7,7 +7,8 @@
 // by one thread at a time; different handles may be used from different threads.
 //
 // Contract of the operations:
-// - InetOpen: agent is the User-Agent sent unless the request's own header lines carry one.
+// - InetOpen: agent is the User-Agent sent unless the request's own header lines carry one;
+//   it ends at its first line break (CR, LF or zero byte), so it cannot add lines.
 //   kInetOpenDirect connects straight to the server and ignores the proxy environment
 //   variables (http_proxy, https_proxy, all_proxy, no_proxy). kInetOpenProxy takes a proxy
 //   text: entries separated by blanks or ";", each "[scheme=][http://]host[:port]" (port 80

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/net_util.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_server.h"
@@ -23,6 +24,7 @@ namespace quorvel::platform {
 namespace {
 
 using quorvel::test::RecordedRequest;
+using quorvel::test::ScopedEnv;
 using quorvel::test::ScriptedServer;
 using quorvel::test::TempDir;
 using quorvel::test::TestServer;
@@ -36,26 +38,6 @@ struct Closer {
   void operator()(InetHandle* h) const { InetCloseHandle(h); }
 };
 using Handle = std::unique_ptr<InetHandle, Closer>;
-
-// Sets an environment variable for the life of the object, then puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 struct Call {
   std::string host = "127.0.0.1";
@@ -158,6 +140,19 @@ TEST_F(InetTest, ACallersUserAgentLineReplacesTheAgent) {
   c.headers = "User-Agent: Foo/1.0";
   ASSERT_TRUE(Perform(c).sent);
   EXPECT_EQ(server_.Last().Values("User-Agent"), std::vector<std::string>{"Foo/1.0"});
+}
+
+TEST_F(InetTest, TheAgentEndsAtItsFirstLineBreak) {
+  for (const char* agent : {"Agent/2\r\nX-Injected: 1", "Agent/2\nX-Injected: 1"}) {
+    Handle internet(InetOpen(agent, kInetOpenDirect));
+    Handle connection(InetConnect(internet.get(), "127.0.0.1", server_.port()));
+    Handle request(InetOpenRequest(connection.get(), "GET", "/echo", "HTTP/1.1", kPlain));
+    ASSERT_TRUE(request);
+    ASSERT_TRUE(InetSendRequest(request.get(), "", ""));
+    const RecordedRequest r = server_.Last();
+    EXPECT_EQ(r.Values("User-Agent"), std::vector<std::string>{"Agent/2"});
+    EXPECT_FALSE(r.Has("X-Injected"));
+  }
 }
 
 TEST_F(InetTest, LineEndsOfAnyKindSplitLinesAndEmptyValuesGoOutAsNameColon) {
@@ -428,7 +423,6 @@ TEST(InetHandles, BadArgumentsGiveNullAndNullHandlesAreHarmless) {
   EXPECT_EQ(InetOpen(kAgent, kInetOpenProxy, ""), nullptr);
   EXPECT_EQ(InetOpen(kAgent, kInetOpenProxy, "host:notaport"), nullptr);
   EXPECT_EQ(InetOpen(kAgent, kInetOpenProxy, "bad host!:80"), nullptr);
-  EXPECT_EQ(InetOpen("Agent\r\nX-Injected: 1", kInetOpenDirect), nullptr);
   Handle ftpOnly(InetOpen(kAgent, kInetOpenProxy, "ftp=127.0.0.1:21"));
   EXPECT_TRUE(ftpOnly);
 
