@@ -6,10 +6,12 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -80,18 +82,36 @@ bool HasFoldableLetter(std::string_view s) {
 // starts, for a walk by characters that begins at haystack byte 0 (or at the byte given
 // to ResumeAt, which restarts the walk there).
 //
-// Candidates come from memchr on the needle's first byte and a byte compare of the rest.
-// Whether a candidate c starts a character follows from the nearest byte below 0x80
-// before it: such a byte is a one-byte character or the second byte of a pair, so the
-// byte after it starts a character, and from there the bytes of 0x80 and above pair up.
-// The backward look never goes below the last known character start, so all looks
-// together cover the haystack at most once. The work spent on candidates is counted; when
-// it outgrows the bytes passed (candidates at nearly every byte with long partial matches,
-// or many overlapping hits), the search goes on with Knuth-Morris-Pratt, so the whole
-// search stays linear.
+// Candidates come from a scan for the needle's first and last bytes (32 positions a step
+// where SSE2 is there, memchr otherwise) and a byte compare of the rest. Whether a
+// candidate c starts a character follows from the nearest byte below 0x80 before it: such
+// a byte is a one-byte character or the second byte of a pair, so the byte after it
+// starts a character, and from there the bytes of 0x80 and above pair up. The backward
+// look never goes below the last known character start, so all looks together cover the
+// haystack at most once. The work spent on candidates is counted; when it outgrows the
+// bytes passed (candidates at nearly every byte with long partial matches, or many
+// overlapping hits), the search goes on with Knuth-Morris-Pratt, so it stays linear.
+//
+// Ignoring case, the search runs over a copy of the haystack whose one-byte characters
+// are folded to lower case, against the needle folded the same way (walked from its own
+// first byte). In a window that starts on a character start and matches, the text's
+// characters line up with the needle's, so comparing the folded copies exactly is the
+// same as comparing the originals ignoring case. The copy is folded lazily, in steps that
+// double, so a search costs time in proportion to the bytes it passes, not to the
+// haystack.
 class BoundarySearcher {
  public:
-  BoundarySearcher(std::string_view hay, std::string_view needle) : hay_(hay), needle_(needle) {}
+  BoundarySearcher(std::string_view hay, std::string_view needle, bool ignoreCase = false)
+      : orig_(hay), hay_(hay), needle_(needle), ready_(hay.size()) {
+    if (ignoreCase && HasFoldableLetter(needle)) {
+      foldedNeedle_.assign(needle);
+      FoldWalk(foldedNeedle_);
+      needle_ = foldedNeedle_;
+      folded_ = std::make_unique_for_overwrite<char[]>(hay.size());
+      hay_ = std::string_view(folded_.get(), hay.size());
+      ready_ = 0;
+    }
+  }
 
   // The next occurrence at or after the cursor that begins on a character start, or kNone.
   std::size_t Find() {
@@ -106,10 +126,17 @@ class BoundarySearcher {
           StartKmp();
           continue;
         }
-        c = NextCandidate(pos_);
+        if (ready_ < n && ready_ < pos_ + m + 64) Prepare(pos_ + m + 64);
+        c = NextCandidate(pos_, ready_);
         if (c == kNone) {
-          pos_ = n;
-          return kNone;
+          if (ready_ == n) {
+            pos_ = n;
+            return kNone;
+          }
+          // Every start whose window lies in the prepared bytes is ruled out.
+          pos_ = std::max(pos_, ready_ - m + 1);
+          Prepare(ready_ + 1);
+          continue;
         }
         pos_ = c + 1;
         // First and last bytes match; compare the ones between.
@@ -125,12 +152,28 @@ class BoundarySearcher {
     }
   }
 
-  // Restarts the walk at byte p: p starts a character, and the search goes on from there.
+  // Restarts the walk at byte p (at most one past the last occurrence found): p starts a
+  // character, and the search goes on from there.
   void ResumeAt(std::size_t p) {
     pos_ = p;
     bound_ = p;
     kmpI_ = p;
     kmpJ_ = 0;
+    if (folded_ && p < ready_) {
+      // The bytes from p on were folded for the old walk. The two walks differ only up to
+      // the first byte below 0x80 from p on (after it both start a character), and only
+      // that byte can be read differently; refold it for the new walk. Without such a
+      // byte, the fold goes on from a character start of the new walk.
+      std::size_t a = p;
+      while (a < ready_ && At(orig_, a) >= 0x80) ++a;
+      if (a < ready_) {
+        folded_[a] = ((a - p) % 2 == 0) ? LowerAscii(At(orig_, a)) : orig_[a];
+      } else if ((ready_ - p) % 2 != 0) {
+        --ready_;
+      }
+    } else if (folded_ && p > ready_) {
+      ready_ = p;
+    }
   }
 
  private:
@@ -138,10 +181,30 @@ class BoundarySearcher {
   static constexpr std::size_t kFreeCost = 1 << 16;
   static constexpr std::size_t kCandidateCost = 8;
 
-  // The first c >= from with c + m <= n whose byte is the needle's first byte and whose
-  // byte c + m - 1 is the needle's last byte; kNone when there is none.
-  std::size_t NextCandidate(std::size_t from) const {
-    const std::size_t n = hay_.size();
+  // Folds at least up to byte x (exclusive) of the copy, and at least as many bytes again
+  // as are folded already, walking by characters from where the fold stopped.
+  void Prepare(std::size_t x) {
+    const std::size_t n = orig_.size();
+    const std::size_t target = std::min(n, std::max(x, 2 * ready_ + 256));
+    std::size_t i = ready_;
+    while (i < target) {
+      const unsigned char c = At(orig_, i);
+      if (c >= 0x80) {
+        folded_[i] = orig_[i];
+        if (i + 1 < n) folded_[i + 1] = orig_[i + 1];
+        i += CharSize(orig_, i);
+      } else {
+        folded_[i] = LowerAscii(c);
+        ++i;
+      }
+    }
+    ready_ = i;
+  }
+
+  // The first c >= from with c + m <= limit whose byte is the needle's first byte and
+  // whose byte c + m - 1 is the needle's last byte; kNone when there is none. Reads no
+  // byte at or beyond limit.
+  std::size_t NextCandidate(std::size_t from, std::size_t limit) const {
     const std::size_t m = needle_.size();
     const char* h = hay_.data();
     const char first = needle_[0];
@@ -149,7 +212,7 @@ class BoundarySearcher {
     std::size_t i = from;
 #if defined(__SSE2__)
     // 32 candidate positions a step: both 32-byte windows, at i and at i + m - 1, lie
-    // inside the haystack.
+    // below limit.
     const __m128i vf = _mm_set1_epi8(first);
     const __m128i vl = _mm_set1_epi8(last);
     auto block = [&](std::size_t at) {
@@ -158,7 +221,7 @@ class BoundarySearcher {
       return static_cast<unsigned>(
           _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, vf), _mm_cmpeq_epi8(b, vl))));
     };
-    while (i + m + 31 <= n) {
+    while (i + m + 31 <= limit) {
       const unsigned lo = block(i);
       const unsigned hi = block(i + 16);
       if (lo != 0) return i + static_cast<std::size_t>(__builtin_ctz(lo));
@@ -166,8 +229,8 @@ class BoundarySearcher {
       i += 32;
     }
 #endif
-    while (i + m <= n) {
-      const void* hit = std::memchr(h + i, first, n - m + 1 - i);
+    while (i + m <= limit) {
+      const void* hit = std::memchr(h + i, first, limit - m + 1 - i);
       if (hit == nullptr) return kNone;
       i = static_cast<std::size_t>(static_cast<const char*>(hit) - h);
       if (h[i + m - 1] == last) return i;
@@ -203,6 +266,7 @@ class BoundarySearcher {
     const std::size_t n = hay_.size();
     const std::size_t m = needle_.size();
     while (kmpI_ < n) {
+      if (kmpI_ >= ready_) Prepare(kmpI_ + 1);
       const char h = hay_[kmpI_];
       while (kmpJ_ > 0 && h != needle_[kmpJ_]) kmpJ_ = border_[kmpJ_ - 1];
       if (h == needle_[kmpJ_]) ++kmpJ_;
@@ -215,8 +279,12 @@ class BoundarySearcher {
     return kNone;
   }
 
-  std::string_view hay_;
-  std::string_view needle_;
+  std::string_view orig_;    // the haystack as given
+  std::string_view hay_;     // the haystack searched: orig_, or the folded copy
+  std::string_view needle_;  // the needle searched, folded when the haystack is
+  std::string foldedNeedle_;
+  std::unique_ptr<char[]> folded_;
+  std::size_t ready_;      // bytes of hay_ below this are valid (all of them unless folding)
   std::size_t pos_ = 0;    // where the next candidate scan starts
   std::size_t bound_ = 0;  // a known character start, never beyond the next candidate
   std::size_t cost_ = 0;   // work spent on candidates so far
@@ -225,40 +293,6 @@ class BoundarySearcher {
   std::size_t kmpJ_ = 0;
   std::vector<std::size_t> border_;
 };
-
-// The haystack and needle a search compares exactly: the given ones, or, when case is
-// ignored and it matters, copies whose one-byte characters are folded to lower case (each
-// walked from its own first byte). In a window that starts on a character start and
-// matches, the text's characters line up with the needle's, so comparing the folded
-// copies exactly is the same as comparing the originals ignoring case.
-struct SearchInput {
-  SearchInput(std::string_view hay, std::string_view needle, bool ignoreCase)
-      : hay(hay), needle(needle) {
-    if (ignoreCase && HasFoldableLetter(needle)) {
-      foldedHay.assign(hay);
-      foldedNeedle.assign(needle);
-      FoldWalk(foldedHay);
-      FoldWalk(foldedNeedle);
-      this->hay = foldedHay;
-      this->needle = foldedNeedle;
-      folded = true;
-    }
-  }
-  std::string_view hay;
-  std::string_view needle;
-  std::string foldedHay;
-  std::string foldedNeedle;
-  bool folded = false;
-};
-
-// True when the needle, walked by its own characters, ends with a lead byte whose second
-// byte lies beyond it.
-bool EndsWithOpenLead(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size() && i + CharSize(s, i) < s.size()) i += CharSize(s, i);
-  // i is the start of the last character.
-  return i < s.size() && At(s, i) >= 0x80 && i + 1 == s.size();
-}
 
 }  // namespace
 
@@ -313,8 +347,7 @@ int FindText(const Text& text, const Text& sought, std::optional<int> start, boo
   const std::size_t skip = SkipOf(start);
   if (skip >= len) return -1;
   if (sought.empty()) return 1;
-  const SearchInput in(text.view().substr(skip), sought.view(), ignoreCase);
-  BoundarySearcher searcher(in.hay, in.needle);
+  BoundarySearcher searcher(text.view().substr(skip), sought.view(), ignoreCase);
   const std::size_t c = searcher.Find();
   return c == kNone ? -1 : ToInt(skip + c + 1);
 }
@@ -327,8 +360,7 @@ int FindTextReverse(const Text& text, const Text& sought, std::optional<int> sta
   if (limit > len) limit = len;
   if (limit == 0) return -1;
   if (sought.empty()) return 1;
-  const SearchInput in(text.view().substr(0, limit), sought.view(), ignoreCase);
-  BoundarySearcher searcher(in.hay, in.needle);
+  BoundarySearcher searcher(text.view().substr(0, limit), sought.view(), ignoreCase);
   std::size_t last = kNone;
   for (std::size_t c = searcher.Find(); c != kNone; c = searcher.Find()) last = c;
   return last == kNone ? -1 : ToInt(last + 1);
@@ -463,13 +495,7 @@ Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
   const std::string_view rep = replacement.view();
   const std::size_t m = sought.size();
 
-  SearchInput in(rest, sought.view(), ignoreCase);
-  // After a replacement the walk restarts right after the matched bytes. When the sought
-  // text ends with an open lead byte, that restart point is the second byte of a pair for
-  // the walk the folded copy was made with, so the folding of the first byte below 0x80
-  // from there on (the only byte whose reading differs) is redone for the new walk.
-  const bool refold = in.folded && EndsWithOpenLead(in.needle);
-  BoundarySearcher searcher(in.hay, in.needle);
+  BoundarySearcher searcher(rest, sought.view(), ignoreCase);
 
   std::string out;
   out.reserve(s.size());
@@ -483,14 +509,6 @@ Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
     out.append(rep);
     copied = c + m;
     ++done;
-    if (refold) {
-      std::size_t a = copied;
-      while (a < rest.size() && At(rest, a) >= 0x80) ++a;
-      if (a < rest.size()) {
-        const bool startsChar = ((a - copied) % 2) == 0;
-        in.foldedHay[a] = startsChar ? LowerAscii(At(rest, a)) : rest[a];
-      }
-    }
     searcher.ResumeAt(copied);
   }
   out.append(rest.substr(copied));

@@ -613,6 +613,66 @@ TEST(WalkingOps, AgreeWithTheModelOnRandomTexts) {
   }
 }
 
+// Ignoring case on texts longer than the part a search prepares at first, with long runs
+// of bytes of 0x80 and above: the replacement walk restarts inside such runs, so the two
+// walks, before and after a restart, read the following letters differently.
+TEST(WalkingOps, IgnoringCaseOnLongTextsAgreesWithTheModel) {
+  for (int run = 990; run < 1004; ++run) {
+    for (std::string_view tail : {"A\x81"
+                                  "A",
+                                  "a\x81"
+                                  "b",
+                                  "\x81"
+                                  "A\x81"}) {
+      const std::string s =
+          "a" + std::string(static_cast<std::size_t>(run), '\x81') + std::string(tail) + "xA\x81";
+      for (std::string_view n : {"a\x81",
+                                 "\x81"
+                                 "a",
+                                 "A"}) {
+        SCOPED_TRACE(testing::Message()
+                     << "run " << run << " tail " << testing::PrintToString(std::string(tail))
+                     << " sought " << testing::PrintToString(std::string(n)));
+        ASSERT_EQ(ReplaceText(T(s), T(n), T("-"), nullopt, nullopt, true).str(),
+                  ModelReplace(s, n, "-", nullopt, nullopt, true));
+        ASSERT_EQ(FindText(T(s), T(n), 2, true), ModelFind(s, n, 2, true));
+        ASSERT_EQ(FindTextReverse(T(s), T(n), nullopt, true),
+                  ModelFindReverse(s, n, nullopt, true));
+      }
+    }
+  }
+  // One occurrence at every offset of a long text: the folded part grows as the search
+  // goes, and an occurrence across its end must still be found.
+  for (int at = 0; at < 2000; ++at) {
+    std::string s(2100, 'x');
+    const std::string_view written =
+        "Ab\xB0\xA1"
+        "Cd";
+    const std::string_view sought =
+        "aB\xB0\xA1"
+        "cD";
+    s.replace(static_cast<std::size_t>(at), written.size(), written);
+    ASSERT_EQ(FindText(T(s), T(sought), nullopt, true), at + 1) << at;
+    ASSERT_EQ(FindText(T(s), T(sought), nullopt, false), -1) << at;
+  }
+  const unsigned char alphabet[] = {'a', 'A', 'b', 0x81, 0x81, 0xB0, 0xB0};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 400; ++round) {
+    std::string s;
+    for (std::size_t i = 0, len = 200 + rng() % 3000; i < len; ++i) {
+      s += static_cast<char>(alphabet[rng() % sizeof alphabet]);
+    }
+    const std::string n = s.substr(rng() % s.size(), 1 + rng() % 4);
+    const optional<int> start = static_cast<int>(rng() % s.size());
+    SCOPED_TRACE(testing::Message() << "round " << round << " sought " << testing::PrintToString(n)
+                                    << " start " << *start);
+    ASSERT_EQ(FindText(T(s), T(n), start, true), ModelFind(s, n, start, true));
+    ASSERT_EQ(FindTextReverse(T(s), T(n), start, true), ModelFindReverse(s, n, start, true));
+    ASSERT_EQ(ReplaceText(T(s), T(n), T("#"), start, nullopt, true).str(),
+              ModelReplace(s, n, "#", start, nullopt, true));
+  }
+}
+
 // Inputs on which a sought text occurs at nearly every byte: on second bytes only, or
 // overlapping itself. The searches must still give the walk's answers (these inputs drive
 // the search past its fast path).
