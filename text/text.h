@@ -129,7 +129,10 @@ int FindTextReverse(const Text& text, const Text& sought, std::optional<int> sta
 
 Text ToUpper(const Text& t);
 Text ToLower(const Text& t);
+// The leading decimal integer, full-width digits, signs and spaces read as ASCII; 0 when
+// there is none. A value beyond the int range is held at INT_MIN or INT_MAX.
 int TextToInt(const Text& t);
+// Without leading and trailing 0x20 bytes and A1 A1 characters; tab, CR and LF stay.
 Text TrimText(const Text& t);
 Text RemoveSpaces(const Text& t);
 // Replaces at most count occurrences (every one when omitted or negative) from start on.
