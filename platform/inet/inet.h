@@ -25,8 +25,9 @@
 //   the TCP connection to the server, or to the proxy that serves its scheme: it is null
 //   when the name does not resolve or the connection is refused or times out.
 // - InetSendRequest: the header block is split at line ends (CR LF; a lone CR or LF ends a
-//   line too, so no line can smuggle another) and each non-empty line is sent as given; a line
-//   with a name and an empty value goes out as "Name:". Host, Content-Length and (over a
+//   line too, so no line can smuggle another) and each line with a name and a colon is sent as
+//   given (other lines are not header lines and are left out); a line with a name and an
+//   empty value goes out as "Name:". Host, Content-Length and (over a
 //   proxy) the proxy's own lines are added as HTTP requires; nothing else is added except the
 //   agent. No "Expect: 100-continue", no compression is asked for or undone. A body is sent
 //   when it is not empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when

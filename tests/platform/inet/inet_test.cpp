@@ -382,6 +382,8 @@ TEST_F(InetTest, AServerThatClosesMidBodyGivesTheBytesSentThenZero) {
     body.append(buffer, n);
   EXPECT_EQ(body, std::string(5000, 'p'));
   EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 0u);
+  // The connection opened with the request handle is the one the request went over.
+  EXPECT_EQ(raw.Accepted(), 1u);
 }
 
 TEST_F(InetTest, AServerThatNeverAnswersIsGivenUpAfterTheStallLimit) {
