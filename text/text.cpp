@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -495,24 +496,31 @@ Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
   const std::string_view rep = replacement.view();
   const std::size_t m = sought.size();
 
-  BoundarySearcher searcher(rest, sought.view(), ignoreCase);
+  // A result too large to hold is a step that cannot be done: it gives the empty Text.
+  try {
+    BoundarySearcher searcher(rest, sought.view(), ignoreCase);
 
-  std::string out;
-  out.reserve(s.size());
-  out.append(s.substr(0, skip));
-  std::size_t copied = 0;  // bytes of rest already taken into out
-  std::size_t done = 0;
-  while (!limited || done < maxCount) {
-    const std::size_t c = searcher.Find();
-    if (c == kNone) break;
-    out.append(rest.substr(copied, c - copied));
-    out.append(rep);
-    copied = c + m;
-    ++done;
-    searcher.ResumeAt(copied);
+    std::string out;
+    out.reserve(s.size());
+    out.append(s.substr(0, skip));
+    std::size_t copied = 0;  // bytes of rest already taken into out
+    std::size_t done = 0;
+    while (!limited || done < maxCount) {
+      const std::size_t c = searcher.Find();
+      if (c == kNone) break;
+      out.append(rest.substr(copied, c - copied));
+      out.append(rep);
+      copied = c + m;
+      ++done;
+      searcher.ResumeAt(copied);
+    }
+    out.append(rest.substr(copied));
+    return Text(std::move(out));
+  } catch (const std::bad_alloc&) {
+    return Text();
+  } catch (const std::length_error&) {
+    return Text();
   }
-  out.append(rest.substr(copied));
-  return Text(std::move(out));
 }
 
 TextArray SplitText(const Text& text, const Text& delimiter, std::optional<int> count) {
