@@ -84,6 +84,7 @@ bool ResetPeak() {
 
 void BM_WebRequest64MB(benchmark::State& state) {
   const quorvel::Text url(TheServer().Url());
+  g_web = Totals();  // the summary reports the last (the reported) run
   for (auto _ : state) {
     const bool reset = ResetPeak();
     const long before = StatusKb("VmRSS");
@@ -109,6 +110,7 @@ std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* ou
 
 void BM_PlainCurl64MB(benchmark::State& state) {
   const std::string url = TheServer().Url();
+  g_curl = Totals();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     std::string body;
