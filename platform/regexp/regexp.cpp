@@ -25,8 +25,8 @@ constexpr uint32_t kHeapLimitKiB = 256 * 1024;
 constexpr std::size_t kJitStackStart = 32 * 1024;
 constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
 // The most offsets a match list keeps, and the longest result Replace builds (code units).
-constexpr std::size_t kMaxOffsets = std::size_t{1} << 27;
-constexpr std::size_t kMaxReplaceUnits = std::size_t{1} << 28;
+constexpr std::size_t kMaxOffsets = std::size_t{1} << 26;
+constexpr std::size_t kMaxReplaceUnits = std::size_t{1} << 26;
 // The callout put in front of every pattern; PCRE2 calls it at each start position tried.
 constexpr uint32_t kStartCallout = 255;
 
@@ -116,10 +116,12 @@ std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool igno
   if (ignoreCase) options |= PCRE2_CASELESS;
   if (multiline) options |= PCRE2_MULTILINE;
   // The pattern must compile as written; the form that runs carries the start callout in
-  // front (a group around the whole pattern keeps its alternatives together).
+  // front. The group keeps the pattern's alternatives together, and \E closes a quote the
+  // pattern leaves open (outside a quote PCRE2 ignores it). When the original compiles, the
+  // wrapped form either means the same or does not compile.
   if (!CompileOne(pattern, options)) return nullptr;
   auto compiled = std::make_shared<Compiled>();
-  compiled->code = CompileOne(u"(?C255)(?:" + pattern + u")", options);
+  compiled->code = CompileOne(u"(?C255)(?:" + pattern + u"\\E)", options);
   if (!compiled->code) return nullptr;
   compiled->jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
   pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &compiled->groups);

@@ -120,6 +120,8 @@ TEST_F(RegExpTest, Dialect) {
       {"unset group's back-reference is empty", u"(a)?\\1b", u"b", kPlain, {{{u"b", 0}}}},
       {"\\xhh and \\uhhhh", u"\\x41\\u4E2D", u"zA\u4e2d", kPlain, {{{u"A\u4e2d", 1}}}},
       {"offsets count UTF-16 units", u"b", u"\u4e2d\u4e2db", kPlain, {{{u"b", 2}}}},
+      {"alternatives", u"x|y", u"ayx", kGlobal, {{{u"y", 1}, {u"x", 2}}}},
+      {"quoted to the end", u"\\Qa.b", u"axb a.b", kGlobal, {{{u"a.b", 4}}}},
       {"unbalanced group", u"a(", u"a(", kPlain, std::nullopt},
       {"unbalanced close", u"a)(?:b", u"ab", kPlain, std::nullopt},
       {"bad range", u"[z-a]", u"a", kPlain, std::nullopt},
