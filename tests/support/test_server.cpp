@@ -206,9 +206,10 @@ class TestServer::Engine final : public httplib::Server {
   SSL_CTX* ctx_;
 };
 
-TestServer::TestServer(int port) { Start(port); }
+TestServer::TestServer(int port, const std::string& host) : host_(host) { Start(port); }
 
-TestServer::TestServer(const TlsIdentity& identity, int port) : tls_(true) {
+TestServer::TestServer(const TlsIdentity& identity, int port, const std::string& host)
+    : host_(host), tls_(true) {
   SSL_CTX* ctx = MakeServerContext(identity);
   if (!ctx) return;
   engine_ = std::make_unique<Engine>(ctx);
@@ -229,9 +230,9 @@ void TestServer::Start(int port) {
   engine_->Delete(".*", dispatch);
   engine_->Options(".*", dispatch);
   if (port == 0) {
-    port_ = engine_->bind_to_any_port("127.0.0.1");
+    port_ = engine_->bind_to_any_port(host_);
   } else {
-    port_ = engine_->bind_to_port("127.0.0.1", port) ? port : 0;
+    port_ = engine_->bind_to_port(host_, port) ? port : 0;
   }
   if (port_ <= 0) {
     port_ = 0;
@@ -257,7 +258,7 @@ std::string TestServer::Url(const std::string& path) const {
   return std::string(tls_ ? "https://" : "http://") + HostPort() + path;
 }
 
-std::string TestServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string TestServer::HostPort() const { return host_ + ":" + std::to_string(port_); }
 
 void TestServer::Route(const std::string& method, const std::string& path, Handler handler) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -28,19 +28,20 @@ class TestServer {
  public:
   using Handler = std::function<void(const RecordedRequest&, httplib::Response&)>;
 
-  // Plain HTTP on 127.0.0.1; port 0 picks a free one.
-  explicit TestServer(int port = 0);
-  // HTTPS with identity's server certificate.
-  explicit TestServer(const TlsIdentity& identity, int port = 0);
+  // Plain HTTP on host (a loopback address); port 0 picks a free one.
+  explicit TestServer(int port = 0, const std::string& host = "127.0.0.1");
+  // HTTPS with identity's server certificate (made for 127.0.0.1, ::1 and localhost).
+  explicit TestServer(const TlsIdentity& identity, int port = 0,
+                      const std::string& host = "127.0.0.1");
   ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>" (or https) followed by path.
+  // "http://<host>:<port>" (or https) followed by path.
   std::string Url(const std::string& path = "/") const;
-  // "127.0.0.1:<port>"
+  // "<host>:<port>"
   std::string HostPort() const;
 
   void Route(const std::string& method, const std::string& path, Handler handler);
@@ -61,6 +62,7 @@ class TestServer {
   std::unique_ptr<Engine> engine_;
   std::thread thread_;
   int port_ = 0;
+  std::string host_;
   bool tls_ = false;
   mutable std::mutex mutex_;
   std::vector<RecordedRequest> requests_;

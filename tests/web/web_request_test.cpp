@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,14 +94,16 @@ TEST_F(WebRequestTest, TheQuerysCallSendsExactlyTheFourDefaultLinesAndTheForm) {
 }
 
 TEST_F(WebRequestTest, AnAddressWithoutPortGoesToPort80) {
-  TestServer on80(80);
-  if (!on80.ok()) GTEST_SKIP() << "port 80 on 127.0.0.1 cannot be bound here";
+  // A loopback address of this process's own, so port 80 is not contended by other tests.
+  const std::string host = "127.0." + std::to_string(getpid() % 250 + 2) + ".8";
+  TestServer on80(80, host);
+  if (!on80.ok()) GTEST_SKIP() << "port 80 on " << host << " cannot be bound here";
   on80.Route("POST", "/rank/rank.php", [](const RecordedRequest&, httplib::Response& res) {
     res.set_content("eighty", "text/html");
   });
-  const std::string url = "http://127.0.0.1/rank/rank.php";
+  const std::string url = "http://" + host + "/rank/rank.php";
   EXPECT_EQ(Str(WebRequest(Text(url), 1, Text(kForm))), "eighty");
-  EXPECT_EQ(on80.Last().Value("Host"), "127.0.0.1");
+  EXPECT_EQ(on80.Last().Value("Host"), host);
   EXPECT_EQ(on80.Last().Value("Referer"), url);
 }
 
