@@ -63,10 +63,7 @@ QueryWindow::~QueryWindow() {
   if (busy_) SetBusy(false);
 }
 
-void QueryWindow::Show() {
-  window_.CentreOnScreen();
-  window_.Show();
-}
+void QueryWindow::Show() { window_.ShowCentred(); }
 
 Text QueryWindow::PlayerId() const { return FromUi(playerIdBox_.Text()); }
 

@@ -381,6 +381,14 @@ void UiWindow::Show() {
   if (QWidget* w = WidgetOf(ref_)) w->show();
 }
 
+void UiWindow::ShowCentred() {
+  QWidget* w = WidgetOf(ref_);
+  if (!w) return;
+  CentreOnScreen();
+  w->show();
+  CentreOnScreen();
+}
+
 bool UiWindow::IsVisible() const {
   QWidget* w = WidgetOf(ref_);
   return w && w->isVisible();

@@ -161,6 +161,8 @@ class UiWindow {
   // Centres the window on the screen it is on.
   void CentreOnScreen();
   void Show();
+  // Centres and shows the window, and centres it again once its frame is known.
+  void ShowCentred();
   bool IsVisible() const;
   // Input on or off for the window and all its controls.
   void SetInputEnabled(bool on);
