@@ -2,11 +2,13 @@
 // through the codepage layer, so nothing above this file sees a Qt type.
 #include "platform/ui/ui.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
 #include <QFont>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -194,6 +196,8 @@ void UiShowMessage(std::string_view text, std::string_view title) {
   box.setStandardButtons(QMessageBox::Ok);
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Ok);
+  // Some desktop themes decorate dialog buttons with pictures; this box has none at all.
+  if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());
   box.setWindowModality(Qt::ApplicationModal);
   // A busy caller's wait cursor would otherwise hang over the box the user must answer.
   const bool waiting = QGuiApplication::overrideCursor() != nullptr;

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstring>
@@ -48,10 +49,11 @@ QImage Framed(QWidget* w, bool minimiseButton) {
   QPainter p(&out);
   p.fillRect(QRect(kBorder, kBorder, s.width(), kTitleBar - kBorder), QColor(0xe8, 0xec, 0xf2));
   p.setPen(Qt::black);
-  QFont f = QApplication::font();
-  p.setFont(f);
+  p.setFont(QApplication::font());
   const QRect titleArea(kBorder + 8, kBorder, s.width() - 60, kTitleBar - kBorder);
-  p.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, w->windowTitle());
+  // The title as handed to the window system (markers such as "[*]" resolved).
+  const QString title = w->windowHandle() ? w->windowHandle()->title() : w->windowTitle();
+  p.drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft, title);
   const int right = kBorder + s.width();
   p.drawText(QRect(right - 24, kBorder, 20, kTitleBar - kBorder), Qt::AlignCenter,
              QStringLiteral("\u00d7"));
