@@ -59,7 +59,7 @@ void BM_RegexObject(benchmark::State& state) {
     r.Create(pattern, page);
     for (int i = 1; i <= 6; ++i) total += r.SubmatchText(1, i).size();
   }
-  if (total != state.iterations() * 30) state.SkipWithError("wrong sub-matches");
+  if (total != static_cast<std::size_t>(state.iterations()) * 30) state.SkipWithError("wrong sub-matches");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
 }
 
@@ -103,7 +103,7 @@ void BM_Pcre2Direct(benchmark::State& state) {
     pcre2_code_free(code);
     pcre2_compile_context_free(cc);
   }
-  if (total != state.iterations() * 28) state.SkipWithError("wrong sub-matches");
+  if (total != static_cast<std::size_t>(state.iterations()) * 28) state.SkipWithError("wrong sub-matches");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
 }
 
