@@ -5,6 +5,7 @@
 #include "regex/regex_object.h"
 #include "text/convert.h"
 #include "text/url_coding.h"
+#include "web/web_request.h"
 
 namespace quorvel {
 namespace {
@@ -110,8 +111,13 @@ void OnQueryClick(QueryWindow& window, const Text& rankUrl) {
   const Text itemText = window.RegionItemText(window.SelectedRegionIndex());
   const Text form = QueryFormBody(itemText, playerId);
 
-  (void)form;
-  (void)rankUrl;
+  QueryAnswer answer;
+  {
+    BusyScope busy(window);
+    const Bytes body = WebRequest(rankUrl, 1, form);
+    answer = ReadQueryResult(body);
+  }
+  window.ShowMessageBox(answer.message, answer.title);
 }
 
 }  // namespace quorvel
