@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <fstream>
 #include <mutex>
@@ -12,6 +14,8 @@ namespace quorvel::tools {
 namespace {
 
 constexpr std::string_view kPagePath = "/rank/rank.php";
+// The largest form body the page takes.
+constexpr std::size_t kMaxBody = 16u << 20;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -236,8 +240,8 @@ struct RankSimulator::Impl {
   mutable std::mutex mutex;
   std::vector<RecordedRequest> requests;
 
-  void Record(const httplib::Request& req) {
-    RecordedRequest r{req.method, req.target, req.version, {}, req.body};
+  void Record(const httplib::Request& req, std::string body) {
+    RecordedRequest r{req.method, req.target, req.version, {}, std::move(body)};
     for (const auto& h : req.headers) r.headers.emplace_back(h.first, h.second);
     std::lock_guard<std::mutex> lock(mutex);
     requests.push_back(std::move(r));
@@ -250,19 +254,42 @@ RankSimulator::RankSimulator(std::vector<SimPlayer> players) : impl_(std::make_u
     impl_->players.emplace(std::move(key), std::move(p));  // the first of a duplicate wins
   }
   Impl* impl = impl_.get();
+  // The body is read through a content reader: the plain handler would refuse form bodies
+  // beyond 8 KiB, and a player ID of any length is a fair question to the page.
   impl->server.Post(std::string(kPagePath),
-                    [this, impl](const httplib::Request& req, httplib::Response& res) {
-                      impl->Record(req);
-                      res.set_content(Answer(req.body), "text/html; charset=utf-8");
+                    [this, impl](const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader& reader) {
+                      std::string body;
+                      bool tooLarge = false;
+                      reader([&](const char* data, std::size_t n) {
+                        if (body.size() + n > kMaxBody) {
+                          tooLarge = true;
+                          return false;
+                        }
+                        body.append(data, n);
+                        return true;
+                      });
+                      impl->Record(req, body);
+                      if (tooLarge) {
+                        res.status = 413;
+                        return;
+                      }
+                      res.set_content(Answer(body), "text/html; charset=utf-8");
                     });
   impl->server.Get(std::string(kPagePath),
                    [impl](const httplib::Request& req, httplib::Response& res) {
-                     impl->Record(req);
+                     impl->Record(req, req.body);
                      res.set_content(RenderFormPage(), "text/html; charset=utf-8");
                    });
+  // Address reuse only, without the library's default port sharing: a port another server
+  // listens on must be refused, not shared with it.
+  impl->server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   impl->server.set_error_handler([impl](const httplib::Request& req, httplib::Response& res) {
     if (res.status == 404) {
-      impl->Record(req);
+      impl->Record(req, req.body);
       res.set_content("not found\r\n", "text/plain; charset=utf-8");
     }
   });
