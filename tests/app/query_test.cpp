@@ -103,7 +103,6 @@ class PageServer {
   explicit PageServer(std::string body) : body_(std::move(body)) {
     server_.Post("/rank/rank.php", [this](const httplib::Request&, httplib::Response& res) {
       ++requests_;
-      if (onRequest) onRequest();
       res.set_content(body_, "text/html; charset=utf-8");
     });
     port_ = server_.bind_to_any_port("127.0.0.1");
@@ -120,7 +119,6 @@ class PageServer {
   }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/rank/rank.php"; }
   int Requests() const { return requests_; }
-  std::function<void()> onRequest;  // runs on the server's thread
 
  private:
   std::string body_;
@@ -438,15 +436,29 @@ TEST_F(QueryTest, FailedRequestsSaySo) {
 
 TEST_F(QueryTest, BusyWhileTheRequestRunsAndOneQueryAtATime) {
   PageServer server(ResultPage("abc", "黄金 I", "1234", "56", "52.3%", "2014-05-01"));
-  // The user-interface thread is blocked in the request while this runs, so these reads
-  // see the state the query set before sending.
-  std::atomic<bool> busyDuringRequest{false};
-  std::atomic<bool> waitCursorDuringRequest{false};
-  server.onRequest = [&] {
-    busyDuringRequest = window_->IsBusy();
-    const QCursor* c = QGuiApplication::overrideCursor();
-    waitCursorDuringRequest = c && c->shape() == Qt::WaitCursor;
-  };
+  // The window's state belongs to the user-interface thread, so it is read there: by a call
+  // queued before the click, which runs at the first event processing of the query. The
+  // query lets its busy look show before it blocks in the request, so that is the moment
+  // between going busy and sending; the server's request count, read in the same call,
+  // shows that the request had not reached the server yet.
+  QObject snapshotOwner;  // a call still queued when the test ends is dropped with it
+  struct Snapshot {
+    bool taken = false;
+    bool busy = false;
+    bool waitCursor = false;
+    int requestsSoFar = -1;
+  } seen;
+  QMetaObject::invokeMethod(
+      &snapshotOwner,
+      [&] {
+        if (seen.taken) return;
+        seen.taken = true;
+        seen.busy = window_->IsBusy();
+        const QCursor* c = QGuiApplication::overrideCursor();
+        seen.waitCursor = c && c->shape() == Qt::WaitCursor;
+        seen.requestsSoFar = server.Requests();
+      },
+      Qt::QueuedConnection);
   Enter(0, "abc");
   int nestedBoxes = -1;
   std::vector<SeenBox> boxes = Query(server.Url(), [&] {
@@ -458,8 +470,10 @@ TEST_F(QueryTest, BusyWhileTheRequestRunsAndOneQueryAtATime) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(nestedBoxes, 0);
   EXPECT_EQ(server.Requests(), 1);
-  EXPECT_TRUE(busyDuringRequest);
-  EXPECT_TRUE(waitCursorDuringRequest);
+  ASSERT_TRUE(seen.taken);
+  EXPECT_EQ(seen.requestsSoFar, 0);
+  EXPECT_TRUE(seen.busy);
+  EXPECT_TRUE(seen.waitCursor);
   EXPECT_FALSE(boxes[0].windowBusy);
 }
 
