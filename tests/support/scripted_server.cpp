@@ -87,6 +87,13 @@ std::vector<RecordedRequest> ScriptedServer::Requests() const {
   return requests_;
 }
 
+std::vector<RecordedRequest> ScriptedServer::WaitForRequests(
+    std::size_t count, std::chrono::milliseconds limit) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  recorded_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+  return requests_;
+}
+
 void ScriptedServer::AcceptLoop() {
   while (!stopping_) {
     pollfd p{listenFd_, POLLIN, 0};
@@ -124,6 +131,7 @@ void ScriptedServer::Serve(int fd) {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(conn.request_);
     }
+    recorded_.notify_all();
     script_(conn);
   }
   shutdown(fd, SHUT_RDWR);

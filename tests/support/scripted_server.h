@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -45,6 +47,11 @@ class ScriptedServer {
   int port() const { return port_; }
   std::string Url(const std::string& path = "/") const;
   std::vector<RecordedRequest> Requests() const;
+  // The requests recorded once there are at least count of them, or all there are when the
+  // limit passes first. For a client that gives up without an answer: its request may still
+  // be on its way into the record when the client returns.
+  std::vector<RecordedRequest> WaitForRequests(std::size_t count,
+                                               std::chrono::milliseconds limit) const;
   std::size_t Accepted() const { return accepted_; }
   void Stop();
 
@@ -59,6 +66,7 @@ class ScriptedServer {
   std::atomic<std::size_t> accepted_{0};
   std::thread acceptThread_;
   mutable std::mutex mutex_;
+  mutable std::condition_variable recorded_;
   std::vector<std::thread> workers_;
   std::vector<RecordedRequest> requests_;
 };

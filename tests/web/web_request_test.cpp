@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -420,8 +421,9 @@ TEST_F(WebRequestTest, ASilentServerEndsTheCallAfterTheStallLimitWithTheBlockKep
   EXPECT_EQ(Str(responseHeaders), std::string(5000, ' '));
   EXPECT_EQ(Str(received), "");
   EXPECT_EQ(Str(cookies), "a=0; c=3");  // merged with no new cookies
-  ASSERT_EQ(raw.Requests().size(), 1u);
-  EXPECT_EQ(raw.Requests()[0].body, "p=1");
+  const std::vector<RecordedRequest> requests = raw.WaitForRequests(1, std::chrono::seconds(30));
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].body, "p=1");
 }
 
 // ---- failures to open ---------------------------------------------------------------------
