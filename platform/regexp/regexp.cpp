@@ -320,50 +320,65 @@ class MatchCollectionObject final : public AutomationObject {
 
 // Appends the replacement for one match: $1..$99 (a two-digit number only when that group
 // exists), $& the match, $` the text before it, $' the text after it, $$ one dollar sign;
-// any other dollar sign stands for itself.
-void AppendReplacement(std::u16string& out, const std::u16string& replacement,
+// any other dollar sign stands for itself. Returns false, as soon as it would happen, when
+// `out` would grow past kMaxReplaceUnits: a replacement full of $` or $' on a long subject
+// asks for far more than that.
+bool AppendReplacement(std::u16string& out, const std::u16string& replacement,
                        const std::u16string& subject, const PCRE2_SIZE* ov, uint32_t groups) {
   auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
-  auto appendGroup = [&](std::size_t g) {
-    if (ov[2 * g] != PCRE2_UNSET) out.append(subject, ov[2 * g], ov[2 * g + 1] - ov[2 * g]);
+  auto fits = [&](std::size_t more) { return more <= kMaxReplaceUnits - out.size(); };
+  auto appendPart = [&](std::size_t begin, std::size_t end) {
+    if (end <= begin) return true;
+    if (!fits(end - begin)) return false;
+    out.append(subject, begin, end - begin);
+    return true;
   };
+  auto appendGroup = [&](std::size_t g) {
+    return ov[2 * g] == PCRE2_UNSET || appendPart(ov[2 * g], ov[2 * g + 1]);
+  };
+  auto appendUnit = [&](char16_t c) {
+    if (!fits(1)) return false;
+    out.push_back(c);
+    return true;
+  };
+  if (out.size() > kMaxReplaceUnits) return false;
   const std::size_t n = replacement.size();
   for (std::size_t i = 0; i < n; ++i) {
     char16_t c = replacement[i];
+    bool ok = true;
     if (c != u'$' || i + 1 == n) {
-      out.push_back(c);
-      continue;
-    }
-    char16_t d = replacement[i + 1];
-    if (d == u'$') {
-      out.push_back(u'$');
+      ok = appendUnit(c);
+    } else if (char16_t d = replacement[i + 1]; d == u'$') {
+      ok = appendUnit(u'$');
       ++i;
     } else if (d == u'&') {
-      appendGroup(0);
+      ok = appendGroup(0);
       ++i;
     } else if (d == u'`') {
-      out.append(subject, 0, ov[0]);
+      ok = appendPart(0, ov[0]);
       ++i;
     } else if (d == u'\'') {
-      if (ov[1] < subject.size()) out.append(subject, ov[1]);
+      ok = appendPart(ov[1], subject.size());
       ++i;
     } else if (isDigit(d)) {
       std::size_t one = d - u'0';
       std::size_t two =
           (i + 2 < n && isDigit(replacement[i + 2])) ? one * 10 + (replacement[i + 2] - u'0') : 0;
       if (two >= 1 && two <= groups) {
-        appendGroup(two);
+        ok = appendGroup(two);
         i += 2;
       } else if (one >= 1 && one <= groups) {
-        appendGroup(one);
+        ok = appendGroup(one);
         i += 1;
       } else {
-        out.push_back(c);
+        ok = appendUnit(c);
       }
     } else {
-      out.push_back(c);
+      ok = appendUnit(c);
     }
+    if (!ok) return false;
   }
+  return true;
 }
 
 class RegExpObject final : public AutomationObject {
@@ -454,14 +469,14 @@ class RegExpObject final : public AutomationObject {
     Runner runner(*code, subject);
     bool ok = runner.Run(global_, [&](const PCRE2_SIZE* ov) {
       std::size_t begin = ov[0] < copied ? copied : ov[0];
+      if (begin - copied > kMaxReplaceUnits - out.size()) return false;
       out.append(subject, copied, begin - copied);
-      AppendReplacement(out, replacement, subject, ov, code->groups);
+      if (!AppendReplacement(out, replacement, subject, ov, code->groups)) return false;
       copied = ov[1] > begin ? ov[1] : begin;
-      return out.size() <= kMaxReplaceUnits;
+      return true;
     });
-    if (!ok) return false;
+    if (!ok || subject.size() - copied > kMaxReplaceUnits - out.size()) return false;
     out.append(subject, copied);
-    if (out.size() > kMaxReplaceUnits) return false;
     result = Variant(std::move(out));
     return true;
   }

@@ -243,6 +243,19 @@ TEST_F(RegExpTest, Replace) {
   }
 }
 
+TEST_F(RegExpTest, ReplaceThatWouldGrowPastItsCapFails) {
+  // One match at the end of a long subject: each $` copies all of it. A few copies are a
+  // fair result; hundreds would ask for gigabytes, and Replace fails instead of building them.
+  const std::u16string subject = std::u16string(1'000'000, u'a') + u"b";
+  ComObject engine = Engine(u"b$", kGlobal);
+  const Variant few = CallMethod(engine, "Replace", Variant(subject), Variant(u"$`$`"));
+  ASSERT_NE(few.AsString(), nullptr);
+  EXPECT_EQ(few.AsString()->size(), 3'000'000u);
+  std::u16string many;
+  for (int i = 0; i < 300; ++i) many += u"$`$'";
+  EXPECT_TRUE(CallMethod(engine, "Replace", Variant(subject), Variant(many)).IsEmpty());
+}
+
 TEST_F(RegExpTest, CatastrophicPatternFailsInsteadOfHanging) {
   // Exponential backtracking from the first start position: the match limit stops it.
   EXPECT_EQ(Matches(u"(a+)+[bc]", std::u16string(100'000, u'a'), kGlobal), std::nullopt);
