@@ -1,5 +1,10 @@
 #include "web/url_parts.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
 #include "text/convert.h"
 
 namespace quorvel {
@@ -51,20 +56,41 @@ PlainHost SplitPlainHost(const Text& address) {
   return {TextBetween(ConcatText(http, t), http, slash), 1};
 }
 
+// The 1-based positions of the dots of t that start a character (walking by characters
+// from the first byte, a lead byte of 0x80 or above taking the byte after it), in order.
+std::vector<int> DotPositions(const Text& t) {
+  std::vector<int> dots;
+  const std::string_view s = t.view();
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == '.') dots.push_back(static_cast<int>(i) + 1);
+    i += (c >= 0x80 && i + 1 < s.size()) ? 2 : 1;
+  }
+  return dots;
+}
+
 Text SuffixHost(Text t, bool domainOnly, int suffixDots) {
   t = ReplaceText(t, Text("http://"));
   t = ReplaceText(t, Text("https://"));
   const int slash = FindText(t, Text("/"));
   if (slash != -1) t = TextLeft(t, slash - 1);
   const int length = TextLength(t);
-  const Text dot(".");
+  // The dots of t, found once by one walk, so that every step back below is a look-up and
+  // a host with many dots costs time in proportion to its length.
+  const std::vector<int> dots = DotPositions(t);
+  // The position of the last dot before position d (-1 when there is none or d is -1): what
+  // a reverse search for "." from start d gives.
+  auto dotBefore = [&dots](int d) {
+    const auto it = std::lower_bound(dots.begin(), dots.end(), d);
+    return (d < 1 || it == dots.begin()) ? -1 : *(it - 1);
+  };
   // Each step moves d to the dot before it, so the loop ends after at most one step per dot.
   int d = length;
-  for (int i = 0; i < suffixDots && d != -1; ++i) d = FindTextReverse(t, dot, d);
-  const int x = FindTextReverse(t, dot, d);
+  for (int i = 0; i < suffixDots && d != -1; ++i) d = dotBefore(d);
+  const int x = dotBefore(d);
   if (domainOnly) return TextRight(t, length - x);
   if (x != -1) {
-    const int y = FindTextReverse(t, dot, x);
+    const int y = dotBefore(x);
     if (y != -1) return TextRight(t, length - y);
   }
   return t;

@@ -67,6 +67,52 @@ TEST(UrlHost, EveryMode) {
   }
 }
 
+// Suffix-count mode as a plain sequence of reverse searches for ".", one per step.
+std::string SuffixHostModel(const std::string& address, bool domainOnly, int n) {
+  Text t = ReplaceText(ReplaceText(ToLower(Text(address)), Text("http://")), Text("https://"));
+  if (const int slash = FindText(t, Text("/")); slash != -1) t = TextLeft(t, slash - 1);
+  const int length = TextLength(t);
+  int d = length;
+  for (int i = 0; i < n; ++i) d = FindTextReverse(t, Text("."), d);
+  const int x = FindTextReverse(t, Text("."), d);
+  if (domainOnly) {
+    t = TextRight(t, length - x);
+  } else if (x != -1) {
+    const int y = FindTextReverse(t, Text("."), x);
+    if (y != -1) t = TextRight(t, length - y);
+  }
+  if (const int colon = FindText(t, Text(":")); colon != -1) t = TextLeft(t, colon - 1);
+  return t.str();
+}
+
+// Dots that are second bytes of two-byte characters, dots at either end and runs of dots:
+// every count steps back over the dots a reverse search sees, and no others.
+TEST(UrlHost, SuffixCountAgreesWithReverseSearches) {
+  std::mt19937 rng(3);
+  const char* pieces[] = {".", ".", "a", "B", "\x81", "\xA1\xA1", ":8", "/", "http://"};
+  for (int round = 0; round < 4000; ++round) {
+    std::string s;
+    for (int k = rng() % 12; k > 0; --k) s += pieces[rng() % std::size(pieces)];
+    const int n = static_cast<int>(rng() % 8) - 1;
+    for (bool domainOnly : {false, true}) {
+      ASSERT_EQ(UrlHost(Text(s), domainOnly, false, n).str(), SuffixHostModel(s, domainOnly, n))
+          << testing::PrintToString(s) << " n=" << n << " domainOnly=" << domainOnly;
+    }
+  }
+}
+
+// A host of many labels costs time in proportion to its length, whatever the count.
+TEST(UrlHost, SuffixCountOnAHostOfManyLabels) {
+  std::string host;
+  for (int i = 0; i < 200000; ++i) host += "a.";
+  host += "cn";
+  const std::string address = "http://" + host + ":81/x";
+  EXPECT_EQ(UrlHost(Text(address), false, false, INT_MAX).str(), host);
+  EXPECT_EQ(UrlHost(Text(address), true, false, INT_MAX).str(), host);
+  EXPECT_EQ(UrlHost(Text(address), false, true, 2).str(), "a.a.a.cn:81");
+  EXPECT_EQ(UrlHost(Text(address), true, false, 199999).str(), host.substr(2));
+}
+
 struct PortPathCase {
   const char* address;
   int port;
