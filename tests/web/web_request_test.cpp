@@ -326,6 +326,27 @@ TEST_F(WebRequestTest, ResponseHeadersThatFitComeBackExactly) {
   EXPECT_EQ(Str(received), "q=1; X-Note: Set-Cookie");
 }
 
+// Around the 5000-byte buffer: a block that fits with its terminating zero (4999 bytes) and
+// the ones that just do not (5000, 5001) all come back exactly, the cookie at the end too.
+TEST_F(WebRequestTest, HeaderBlocksAroundTheBufferSizeComeBackExactly) {
+  for (const std::size_t size : {4999u, 5000u, 5001u}) {
+    SCOPED_TRACE(size);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Pad: ";
+    const std::string tail = "\r\nSet-Cookie: z=1; Path=/\r\n\r\n";
+    const std::string block = head + std::string(size - head.size() - tail.size(), 'p') + tail;
+    ASSERT_EQ(block.size(), size);
+    ScriptedServer raw([&block](ScriptedServer::Connection& c) { c.Write(block + "ok"); });
+    ASSERT_TRUE(raw.ok());
+    Text responseHeaders;
+    Text received;
+    EXPECT_EQ(Str(WebRequest(Text(raw.Url("/")), 0, Text(), nullptr, &received, nullptr,
+                             &responseHeaders)),
+              "ok");
+    EXPECT_EQ(Str(responseHeaders), block);
+    EXPECT_EQ(Str(received), "z=1");
+  }
+}
+
 TEST_F(WebRequestTest, HeaderBlocksLargerThan5000BytesComeBackWholeWithTheirCookies) {
   server_.Route("GET", "/big-head", [](const RecordedRequest&, httplib::Response& res) {
     for (int i = 0; i < 80; ++i) {
