@@ -27,6 +27,7 @@
 
 #include "app/query.h"
 #include "app/query_window.h"
+#include "platform/automation/automation.h"
 #include "platform/ui/ui.h"
 #include "text/convert.h"
 #include "tools/simulator/rank_simulator.h"
@@ -225,6 +226,8 @@ class QueryTest : public ::testing::Test {
     OnQueryClick(*window_, Text(url));
     EXPECT_FALSE(window_->IsBusy());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    // The query's regular-expression object is gone, and with it its automation use.
+    EXPECT_FALSE(platform::IsInitialized());
     return catcher.boxes;
   }
 
