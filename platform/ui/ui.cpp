@@ -21,8 +21,17 @@
 #include <QWidget>
 
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include "platform/codepage/codepage.h"
 
@@ -130,13 +139,59 @@ W* As(const std::shared_ptr<UiWidgetRef>& ref) {
 
 // ---- Application ----------------------------------------------------------------------
 
-bool UiDisplayAvailable() {
 #if defined(__linux__)
-  for (const char* var : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* v = std::getenv(var);
-    if (v && *v) return true;
+namespace {
+
+// True when a local stream socket accepts a connection: the abstract name first (as the X
+// client library tries it), then the file.
+bool LocalSocketAccepts(const std::string& path) {
+  for (bool abstract : {true, false}) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::size_t offset = abstract ? 1 : 0;
+    if (path.size() + offset >= sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path + offset, path.data(), path.size());
+    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() +
+                                            (abstract ? 0 : 1));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
+    ::close(fd);
+    if (ok) return true;
   }
   return false;
+}
+
+// Whether the X display named by a DISPLAY value ("[host]:number[.screen]") can be reached.
+// A local display (no host, or "unix") is probed at its socket, so a stale DISPLAY is told
+// apart from a live one before the toolkit would abort on it; a display on another host is
+// left to the toolkit.
+bool X11DisplayReachable(std::string_view display) {
+  const std::size_t colon = display.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string_view host = display.substr(0, colon);
+  if (!host.empty() && host != "unix") return true;
+  std::string_view number = display.substr(colon + 1);
+  number = number.substr(0, number.find('.'));
+  if (number.empty() || number.size() > 9 ||
+      number.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  return LocalSocketAccepts("/tmp/.X11-unix/X" + std::string(number));
+}
+
+}  // namespace
+#endif
+
+bool UiDisplayAvailable() {
+#if defined(__linux__)
+  auto set = [](const char* var) -> const char* {
+    const char* v = std::getenv(var);
+    return v && *v ? v : nullptr;
+  };
+  if (set("QT_QPA_PLATFORM") || set("WAYLAND_DISPLAY")) return true;
+  const char* display = set("DISPLAY");
+  return display && X11DisplayReachable(display);
 #else
   return true;
 #endif

@@ -25,8 +25,9 @@ struct UiRect {
   friend bool operator==(const UiRect&, const UiRect&) = default;
 };
 
-// True when a window can be shown: a display is reachable or a platform was chosen
-// explicitly (QT_QPA_PLATFORM, e.g. "offscreen").
+// True when a window can be shown: a platform was chosen explicitly (QT_QPA_PLATFORM, e.g.
+// "offscreen"), a Wayland display is named, or DISPLAY names an X display that answers (a
+// local one is probed at its socket; one on another host is taken on trust).
 bool UiDisplayAvailable();
 
 // The toolkit of the process. Make one before any window; a second one while the first
