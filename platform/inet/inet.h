@@ -60,9 +60,11 @@
 //       trusted authorities, or against the PEM file named by the environment variable
 //       SSL_CERT_FILE when it is set (that is how tests trust their own authority).
 // - Time limits: opening the connection (name lookup, TCP, and TLS and proxy tunnel set-up)
-//   may take kInetConnectSeconds; after that the request fails when less than one byte
-//   arrives in kInetStallSeconds (the environment variable QUORVEL_INET_STALL_SECONDS, 1 to
-//   86400, overrides it). The connect limit is generous for a slow link yet ends a dead
+//   may take kInetConnectSeconds; after that the request fails once the exchange has run
+//   below one byte per second (averaged over the last few seconds) for kInetStallSeconds in a
+//   row (the environment variable QUORVEL_INET_STALL_SECONDS, 1 to 86400, overrides it). So
+//   a silent server is given up after that time, and so is one that trickles a byte only
+//   every few seconds. The connect limit is generous for a slow link yet ends a dead
 //   address in reasonable time; the stall limit lets a slow page be generated and sent while
 //   a server that stopped answering cannot freeze the caller (the user-interface thread) for
 //   good. The body as a whole has no time limit.
