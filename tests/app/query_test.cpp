@@ -370,6 +370,20 @@ TEST_F(QueryTest, EmptyOrBlankIdAsksForOneAndSendsNothing) {
   EXPECT_TRUE(simulator_->Requests().empty());
 }
 
+// The window's own button runs the query: with an empty ID it asks for one (a path that
+// needs no page, so the built-in address is never contacted).
+TEST_F(QueryTest, TheQueryButtonRunsTheQuery) {
+  auto* button = top_->findChild<QPushButton*>(QString::fromUtf8("按钮_rank"));
+  ASSERT_NE(button, nullptr);
+  Enter(0, "");
+  BoxCatcher catcher(window_.get());
+  button->click();
+  ASSERT_EQ(catcher.boxes.size(), 1u);
+  EXPECT_EQ(catcher.boxes[0].title, "信息：");
+  EXPECT_EQ(catcher.boxes[0].text, "请输入游戏ID！");
+  EXPECT_FALSE(window_->IsBusy());
+}
+
 // ---- Pages of other servers -----------------------------------------------------------------
 
 TEST_F(QueryTest, PagesOfOtherShapes) {
