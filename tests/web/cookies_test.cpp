@@ -94,6 +94,42 @@ TEST(IndexOfText, FirstEqualElement) {
   EXPECT_EQ(IndexOfText(TextArray(), Text("")), -1);
 }
 
+// The merge step by step as the routine is described: a name test against the growing
+// merged list for every old entry, then the joined text with its repeats dropped.
+std::string MergeModel(const Text& cookies, const Text& updates) {
+  const TextArray old = SplitText(RemoveSpaces(cookies), Text(";"));
+  TextArray merged = SplitText(RemoveSpaces(updates), Text(";"));
+  for (const Text& entry : old.items()) {
+    if (!NameListed(merged, CookieName(entry))) AppendText(merged, entry);
+  }
+  Text k;
+  for (const Text& entry : merged.items()) {
+    if (TextRight(entry, 8).str() != "=deleted") k = ConcatText(k, entry, Text("; "));
+  }
+  k = TextLeft(k, TextLength(k) - 2);
+  return JoinUnique(k, Text("; ")).str();
+}
+
+// Random texts whose entries share names and values, repeat exactly, lack "=", are empty or
+// deleted: the merged text is exactly the step-by-step one.
+TEST(MergeCookies, AgreesWithTheStepByStepMerge) {
+  std::mt19937 rng(17);
+  const std::vector<std::string> pieces = {"a", "b", "a", "=",        "=",        "1", "2",
+                                           ";", ";", " ", "=deleted", "\xD6\xD0", "c", "\x81"};
+  auto random_text = [&] {
+    std::string s;
+    for (int k = rng() % 16; k > 0; --k) s += pieces[rng() % pieces.size()];
+    return Text(s);
+  };
+  for (int n = 0; n < 5000; ++n) {
+    Text cookies = random_text();
+    Text updates = random_text();
+    const std::string want = MergeModel(cookies, updates);
+    const std::string before = cookies.str() + " + " + updates.str();
+    ASSERT_EQ(MergeCookies(cookies, updates).str(), want) << testing::PrintToString(before);
+  }
+}
+
 // Random cookie texts of whole GBK characters: the merged text has no space but its
 // separators, no entry that ends in "=deleted", no exact repeat, and every non-empty update that
 // is not deleted. Lone lead bytes (which take the following byte, ";" included, with them) only
