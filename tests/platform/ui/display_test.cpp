@@ -1,6 +1,6 @@
 // Whether a display is there, judged before the toolkit starts: a stale DISPLAY must give
-// a clear "no display" rather than a toolkit that aborts. A real listening socket at the X
-// socket address stands for a live local display.
+// a clear "no display" rather than a toolkit that aborts. A real socket at the X socket
+// address stands for a local display: stale while it does not listen, live once it does.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -20,8 +20,9 @@
 namespace quorvel::platform {
 namespace {
 
-// Listens on the abstract socket of X display number n; -1 when that name is taken.
-int ListenAsDisplay(int n) {
+// Takes the abstract socket name of X display number n without listening on it yet, so the
+// name stays ours while nothing answers; -1 when that name is taken.
+int ReserveDisplay(int n) {
   const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return -1;  // a real display of that number
@@ -31,7 +32,7 @@ int ListenAsDisplay(int n) {
   const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0) {
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
     ::close(fd);
     return -1;
   }
@@ -67,19 +68,20 @@ TEST_F(DisplayTest, NothingNamedIsNoDisplay) {
 }
 
 TEST_F(DisplayTest, LocalDisplayCountsOnlyWhileItsSocketAnswers) {
-  int n = 4000;
+  int n = 4000 + static_cast<int>(::getpid() % 1000);
   int fd = -1;
-  for (; n < 4100 && fd < 0; ++n) fd = ListenAsDisplay(n);
+  for (int tries = 0; tries < 200 && fd < 0; ++tries) fd = ReserveDisplay(++n);
   ASSERT_GE(fd, 0) << "no free display number";
-  const std::string number = std::to_string(n - 1);
+  const std::string number = std::to_string(n);
+  // The name is taken but nothing listens: a stale DISPLAY.
+  EXPECT_FALSE(AvailableWith(":" + number));
+  EXPECT_FALSE(AvailableWith(":" + number + ".0"));
+  EXPECT_FALSE(AvailableWith("unix:" + number));
+  ASSERT_EQ(::listen(fd, 8), 0);
   EXPECT_TRUE(AvailableWith(":" + number));
   EXPECT_TRUE(AvailableWith(":" + number + ".0"));
   EXPECT_TRUE(AvailableWith("unix:" + number));
   ::close(fd);
-  // The same names once nothing listens: a stale DISPLAY.
-  EXPECT_FALSE(AvailableWith(":" + number));
-  EXPECT_FALSE(AvailableWith(":" + number + ".0"));
-  EXPECT_FALSE(AvailableWith("unix:" + number));
 }
 
 TEST_F(DisplayTest, MalformedAndRemoteNames) {
