@@ -95,7 +95,22 @@ TEST_F(WebRequestTest, TheQuerysCallSendsExactlyTheFourDefaultLinesAndTheForm) {
 }
 
 TEST_F(WebRequestTest, AnAddressWithoutPortGoesToPort80) {
-  // A loopback address of this process's own, so port 80 is not contended by other tests.
+  // Seen by a recording proxy, which needs no privileged port: the absolute target and the
+  // Host line carry no port, which in HTTP means port 80 (any other port would be written).
+  ScriptedServer proxy([](ScriptedServer::Connection& c) {
+    c.Write("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nseen");
+  });
+  ASSERT_TRUE(proxy.ok());
+  const Text proxyText("127.0.0.1:" + std::to_string(proxy.port()));
+  EXPECT_EQ(Str(WebRequest(Text("http://rank.example/rank/rank.php"), 1, Text(kForm), nullptr,
+                           nullptr, nullptr, nullptr, false, nullptr, proxyText)),
+            "seen");
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests()[0].requestLine, "POST http://rank.example/rank/rank.php HTTP/1.1");
+  EXPECT_EQ(proxy.Requests()[0].Value("Host"), "rank.example");
+
+  // And at a real server on port 80, where that port can be bound. A loopback address of this
+  // process's own, so port 80 is not contended by other tests.
   const std::string host = "127.0." + std::to_string(getpid() % 250 + 2) + ".8";
   TestServer on80(80, host);
   if (!on80.ok()) GTEST_SKIP() << "port 80 on " << host << " cannot be bound here";
