@@ -36,9 +36,11 @@ inline constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; MSIE 9.0; 
 //   connection; for an http address only the http part of the text applies.
 //
 // When the request cannot be opened (unreachable server or proxy, unresolvable name, bad
-// address) the result is empty and every parameter keeps what the caller had in it. When it
-// fails later the result is empty (or the bytes read before the failure), headers holds the
-// block, responseHeaders holds 5000 blanks, and the cookies are collected and merged as usual.
+// address) the result is empty and every parameter keeps what the caller had in it. When no
+// response comes (refused TLS, a server that closes or stalls), the result is empty, headers
+// holds the block, responseHeaders holds 5000 blanks, receivedCookies is empty and a given
+// cookie text is still merged (with nothing). A response cut off in its body gives the bytes
+// read before the cut, with its headers and cookies as usual.
 Bytes WebRequest(const Text& url, int method = 0, const Text& postText = Text(),
                  Text* cookies = nullptr, Text* receivedCookies = nullptr, Text* headers = nullptr,
                  Text* responseHeaders = nullptr, bool noRedirect = false,
