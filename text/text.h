@@ -20,7 +20,7 @@
 namespace quorvel {
 
 class Text {
-public:
+ public:
   Text() = default;
   // A zero-terminated string; a null pointer is the empty Text.
   Text(const char* zstr) : s_(zstr ? zstr : "") {}  // NOLINT(google-explicit-constructor)
@@ -49,7 +49,7 @@ public:
 
   friend bool operator==(const Text& a, const Text& b) noexcept { return a.s_ == b.s_; }
 
-private:
+ private:
   void CutAtZero() {
     if (auto z = s_.find('\0'); z != std::string::npos) s_.resize(z);
   }
@@ -57,7 +57,7 @@ private:
 };
 
 class Bytes {
-public:
+ public:
   Bytes() = default;
   explicit Bytes(std::string_view bytes) : b_(bytes) {}
   explicit Bytes(std::string&& bytes) : b_(std::move(bytes)) {}
@@ -81,13 +81,13 @@ public:
 
   friend bool operator==(const Bytes& a, const Bytes& b) noexcept { return a.b_ == b.b_; }
 
-private:
+ private:
   std::string b_;
 };
 
 // A list of Text indexed from 1 to ElementCount.
 class TextArray {
-public:
+ public:
   TextArray() = default;
   TextArray(std::initializer_list<Text> items) : items_(items) {}
   // Element i, 1 <= i <= ElementCount; any other index gives the empty Text.
@@ -97,7 +97,7 @@ public:
 
   friend bool operator==(const TextArray& a, const TextArray& b) { return a.items_ == b.items_; }
 
-private:
+ private:
   std::vector<Text> items_;
 };
 
