@@ -295,6 +295,17 @@ class BoundarySearcher {
   std::vector<std::size_t> border_;
 };
 
+// The parts one after another, in one allocation (Text or Bytes).
+template <class Value>
+Value Joined(std::initializer_list<std::string_view> parts) {
+  std::size_t total = 0;
+  for (std::string_view p : parts) total += p.size();
+  Value out;
+  out.Reserve(total);
+  for (std::string_view p : parts) out.Append(p);
+  return out;
+}
+
 }  // namespace
 
 // ---- TextArray ------------------------------------------------------------------------
@@ -311,14 +322,7 @@ bool TextEquals(const Text& a, const Text& b) { return a.view() == b.view(); }
 
 int TextLength(const Text& t) { return ToInt(t.size()); }
 
-Text ConcatText(std::initializer_list<std::string_view> parts) {
-  std::size_t total = 0;
-  for (std::string_view p : parts) total += p.size();
-  Text out;
-  out.Reserve(total);
-  for (std::string_view p : parts) out.Append(p);
-  return out;
-}
+Text ConcatText(std::initializer_list<std::string_view> parts) { return Joined<Text>(parts); }
 
 Text TextLeft(const Text& t, int n) {
   if (n <= 0) return Text();
@@ -581,14 +585,7 @@ bool BytesEquals(const Bytes& a, const Bytes& b) { return a.view() == b.view(); 
 
 int BytesLength(const Bytes& b) { return ToInt(b.size()); }
 
-Bytes ConcatBytes(std::initializer_list<std::string_view> parts) {
-  std::size_t total = 0;
-  for (std::string_view p : parts) total += p.size();
-  Bytes out;
-  out.Reserve(total);
-  for (std::string_view p : parts) out.Append(p);
-  return out;
-}
+Bytes ConcatBytes(std::initializer_list<std::string_view> parts) { return Joined<Bytes>(parts); }
 
 Bytes TextToBytes(const Text& t) { return Bytes(t.view()); }
 
