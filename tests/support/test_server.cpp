@@ -265,6 +265,19 @@ void TestServer::Route(const std::string& method, const std::string& path, Handl
   routes_[{method, path}] = std::move(handler);
 }
 
+void TestServer::RouteGeneratedBody(const std::string& path, std::size_t size,
+                                    std::function<char(std::size_t)> byteAt) {
+  Route("GET", path, [size, byteAt](const RecordedRequest&, httplib::Response& res) {
+    res.set_content_provider(
+        size, "application/octet-stream",
+        [byteAt](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          std::string chunk(std::min<std::size_t>(length, 65536), '\0');
+          for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = byteAt(offset + i);
+          return sink.write(chunk.data(), chunk.size());
+        });
+  });
+}
+
 std::vector<RecordedRequest> TestServer::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;

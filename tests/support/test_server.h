@@ -45,6 +45,10 @@ class TestServer {
   std::string HostPort() const;
 
   void Route(const std::string& method, const std::string& path, Handler handler);
+  // GET path answers size bytes, byte i being byteAt(i), made while they are sent so that
+  // large bodies are never held whole on the server's side.
+  void RouteGeneratedBody(const std::string& path, std::size_t size,
+                          std::function<char(std::size_t)> byteAt);
 
   std::vector<RecordedRequest> Requests() const;
   std::size_t RequestCount() const;

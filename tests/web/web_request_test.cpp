@@ -410,16 +410,7 @@ TEST_F(WebRequestTest, RedirectsAreFollowedUnlessNoRedirect) {
 TEST_F(WebRequestTest, A64MegabyteBodyComesBackWhole) {
   constexpr std::size_t kSize = 64u * 1024u * 1024u;
   auto byteAt = [](std::size_t i) { return static_cast<char>((i * 7u + (i >> 16)) & 0xff); };
-  server_.Route("GET", "/large", [&](const RecordedRequest&, httplib::Response& res) {
-    res.set_content_provider(kSize, "application/octet-stream",
-                             [&](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                               std::string chunk(std::min<std::size_t>(length, 65536), '\0');
-                               for (std::size_t i = 0; i < chunk.size(); ++i) {
-                                 chunk[i] = byteAt(offset + i);
-                               }
-                               return sink.write(chunk.data(), chunk.size());
-                             });
-  });
+  server_.RouteGeneratedBody("/large", kSize, byteAt);
   const Bytes body = WebRequest(Text(server_.Url("/large")));
   ASSERT_EQ(body.size(), kSize);
   std::size_t mismatches = 0;

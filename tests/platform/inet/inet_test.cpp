@@ -340,16 +340,7 @@ TEST_F(InetTest, ChunkedBodiesAreDecodedAndCompressedBodiesAreNot) {
 TEST_F(InetTest, LargeBodiesStreamThroughWhole) {
   constexpr std::size_t kSize = 64u * 1024u * 1024u;
   auto byteAt = [](std::size_t i) { return static_cast<char>((i * 131u + (i >> 12)) & 0xff); };
-  server_.Route("GET", "/large", [&](const RecordedRequest&, httplib::Response& res) {
-    res.set_content_provider(kSize, "application/octet-stream",
-                             [&](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                               std::string chunk(std::min<std::size_t>(length, 65536), '\0');
-                               for (std::size_t i = 0; i < chunk.size(); ++i) {
-                                 chunk[i] = byteAt(offset + i);
-                               }
-                               return sink.write(chunk.data(), chunk.size());
-                             });
-  });
+  server_.RouteGeneratedBody("/large", kSize, byteAt);
   Handle internet(InetOpen(kAgent, kInetOpenDirect));
   Handle connection(InetConnect(internet.get(), "127.0.0.1", server_.port()));
   Handle request(InetOpenRequest(connection.get(), "GET", "/large", "HTTP/1.1", kPlain));
