@@ -2,7 +2,6 @@
 // (HTML markup, ASCII numbers, Chinese names and words), each beside glibc iconv
 // converting the same input to a std::string in the same run.
 #include <benchmark/benchmark.h>
-#include <iconv.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,11 +9,14 @@
 #include <random>
 #include <string>
 
+#include "bench/iconv_peer.h"
 #include "text/convert.h"
 
 namespace {
 
 using quorvel::Text;
+using quorvel::bench::Iconv;
+using quorvel::bench::IconvOpen;
 
 // Deterministic page-like UTF-8 text of at least `size` bytes, cut at a line end.
 std::string MixedUtf8(std::size_t size) {
@@ -52,30 +54,6 @@ const std::string& Utf8Input(std::size_t size) {
 
 // glibc iconv into a std::string, the way a caller would write it: a bound-sized string,
 // one iconv call, then cut to what was written.
-std::string Iconv(iconv_t cd, const std::string& in, std::size_t bound) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out(bound, '\0');
-  char* src = const_cast<char*>(in.data());
-  std::size_t srcLeft = in.size();
-  char* dst = out.data();
-  std::size_t dstLeft = out.size();
-  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
-    std::fprintf(stderr, "iconv failed: %d\n", errno);
-    std::abort();
-  }
-  out.resize(out.size() - dstLeft);
-  return out;
-}
-
-iconv_t Open(const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    std::perror("iconv_open");
-    std::abort();
-  }
-  return cd;
-}
-
 // Both sides must produce the same bytes, or the comparison means nothing.
 void CheckSame(const std::string& ours, const std::string& peer) {
   if (ours != peer) {
@@ -95,7 +73,7 @@ void BM_Utf8ToAnsi(benchmark::State& state) {
 
 void BM_IconvUtf8ToGbk(benchmark::State& state) {
   const std::string& in = Utf8Input(static_cast<std::size_t>(state.range(0)));
-  iconv_t cd = Open("CP936", "UTF-8");
+  iconv_t cd = IconvOpen("CP936", "UTF-8");
   CheckSame(quorvel::Utf8ToAnsi(Text(in)).str(), Iconv(cd, in, in.size()));
   for (auto _ : state) {
     std::string out = Iconv(cd, in, in.size());
@@ -117,7 +95,7 @@ void BM_AnsiToUtf8(benchmark::State& state) {
 void BM_IconvGbkToUtf8(benchmark::State& state) {
   const std::string in =
       quorvel::Utf8ToAnsi(Text(Utf8Input(static_cast<std::size_t>(state.range(0))))).str();
-  iconv_t cd = Open("UTF-8", "CP936");
+  iconv_t cd = IconvOpen("UTF-8", "CP936");
   CheckSame(quorvel::AnsiToUtf8(Text(in)).str(), Iconv(cd, in, in.size() * 3));
   for (auto _ : state) {
     std::string out = Iconv(cd, in, in.size() * 3);

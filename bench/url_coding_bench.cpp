@@ -4,7 +4,6 @@
 // plain UTF-8 HTML without a single "%".
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
-#include <iconv.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,12 +12,15 @@
 #include <random>
 #include <string>
 
+#include "bench/iconv_peer.h"
 #include "text/convert.h"
 #include "text/url_coding.h"
 
 namespace {
 
 using quorvel::Text;
+using quorvel::bench::Iconv;
+using quorvel::bench::IconvOpen;
 
 constexpr std::size_t kPageSize = 16u << 20;
 
@@ -66,35 +68,12 @@ const std::string& GbkPage() {
   return page;
 }
 
-iconv_t Open(const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    std::perror("iconv_open");
-    std::abort();
-  }
-  return cd;
-}
-
-std::string Iconv(iconv_t cd, const char* in, std::size_t n, std::size_t bound) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out(bound, '\0');
-  char* src = const_cast<char*>(in);
-  std::size_t srcLeft = n;
-  char* dst = out.data();
-  std::size_t dstLeft = out.size();
-  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
-    std::fprintf(stderr, "iconv failed: %d\n", errno);
-    std::abort();
-  }
-  out.resize(out.size() - dstLeft);
-  return out;
-}
-
 // libcurl's unescape, then iconv UTF-8 -> GBK.
 std::string PeerDecode(CURL* curl, iconv_t cd, const std::string& in) {
   int n = 0;
   char* raw = curl_easy_unescape(curl, in.data(), static_cast<int>(in.size()), &n);
-  std::string out = Iconv(cd, raw, static_cast<std::size_t>(n), static_cast<std::size_t>(n) + 16);
+  std::string out = Iconv(cd, std::string_view(raw, static_cast<std::size_t>(n)),
+                          static_cast<std::size_t>(n) + 16);
   curl_free(raw);
   return out;
 }
@@ -117,12 +96,12 @@ std::string EscapePieces(CURL* curl, const std::string& utf8) {
 
 // iconv GBK -> UTF-8, then libcurl's escape.
 std::string PeerEncode(CURL* curl, iconv_t cd, const std::string& in) {
-  return EscapePieces(curl, Iconv(cd, in.data(), in.size(), in.size() * 2 + 16));
+  return EscapePieces(curl, Iconv(cd, in, in.size() * 2 + 16));
 }
 
 void CheckSameDecode(const std::string& in) {
   CURL* curl = curl_easy_init();
-  iconv_t cd = Open("GBK", "UTF-8");
+  iconv_t cd = IconvOpen("GBK", "UTF-8");
   const std::string ours = quorvel::UrlDecode(Text(in), true).str();
   const std::string peer = PeerDecode(curl, cd, in);
   iconv_close(cd);
@@ -149,7 +128,7 @@ void BM_UrlDecodeUtf8_Ours(benchmark::State& state, Input input) {
 void BM_UrlDecodeUtf8_CurlIconv(benchmark::State& state, Input input) {
   const std::string* in = &input();
   CURL* curl = curl_easy_init();
-  iconv_t cd = Open("GBK", "UTF-8");
+  iconv_t cd = IconvOpen("GBK", "UTF-8");
   for (auto _ : state) {
     std::string out = PeerDecode(curl, cd, *in);
     benchmark::DoNotOptimize(out);
@@ -215,7 +194,7 @@ void BM_UrlEncodeUtf8_Ours(benchmark::State& state, bool keep) {
 
 void BM_UrlEncodeUtf8_IconvCurl(benchmark::State& state) {
   CURL* curl = curl_easy_init();
-  iconv_t cd = Open("UTF-8", "GBK");
+  iconv_t cd = IconvOpen("UTF-8", "GBK");
   for (auto _ : state) {
     std::string out = PeerEncode(curl, cd, GbkPage());
     benchmark::DoNotOptimize(out);
