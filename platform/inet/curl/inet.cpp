@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -404,6 +405,8 @@ class RequestHandle final : public InetHandle {
     if (!ConfigureHop()) return Fail();
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return Fail();
     added_ = true;
+    stallLimit_ = std::chrono::seconds(StallSeconds());
+    lastByte_ = Clock::now();
     while (!done_ && !complete_) {
       Pump();
       if (!done_ && !complete_) Wait();
@@ -507,6 +510,7 @@ class RequestHandle final : public InetHandle {
 
     curl_slist_free_all(headerList_);
     headerList_ = nullptr;
+    headerTail_ = nullptr;
     bool hasAccept = false, hasExpect = false, hasContentType = false;
     for (const std::string& line : lines_) {
       const std::string name = HeaderName(line);
@@ -527,10 +531,13 @@ class RequestHandle final : public InetHandle {
     return true;
   }
 
+  // Appends at the tail kept here: curl_slist_append walks the list it is given to its end,
+  // so handing it the tail keeps a block of many lines linear.
   bool Append(const std::string& item) {
-    curl_slist* next = curl_slist_append(headerList_, item.c_str());
-    if (!next) return false;
-    headerList_ = next;
+    curl_slist* grown = curl_slist_append(headerTail_, item.c_str());
+    if (!grown) return false;
+    if (!headerList_) headerList_ = grown;
+    headerTail_ = headerTail_ ? headerTail_->next : grown;
     return true;
   }
 
@@ -544,9 +551,29 @@ class RequestHandle final : public InetHandle {
     while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) OnTransferDone();
     }
+    if (!done_) CheckStall();
   }
 
-  void Wait() { curl_multi_poll(multi_, nullptr, 0, 1000, nullptr); }
+  // Ends the exchange once no byte has come in (header lines, body) and none of the request
+  // has gone out for the stall limit in a row. Bytes are counted as they pass, not averaged,
+  // so a stall ends at the limit, wherever it starts.
+  void CheckStall() {
+    curl_off_t sent = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK && sent != sentSeen_) {
+      sentSeen_ = sent;
+      lastByte_ = Clock::now();
+    }
+    if (Clock::now() - lastByte_ >= stallLimit_) done_ = true;
+  }
+
+  // Waits for the network, at most a second and never past the stall limit.
+  void Wait() {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(stallLimit_ - (Clock::now() - lastByte_));
+    const int ms =
+        static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 1, 1000));
+    curl_multi_poll(multi_, nullptr, 0, ms, nullptr);
+  }
 
   void OnTransferDone() {
     if (!following_) {
@@ -616,7 +643,17 @@ class RequestHandle final : public InetHandle {
 
   std::size_t Header(std::string_view line) {
     const std::size_t size = line.size();
+    lastByte_ = Clock::now();
     if (complete_ || following_) return size;  // trailers after the body
+    // libcurl gives up on a header section (tunnel answer and interim blocks included) that
+    // passes kInetMaxHeaderBytes, checking at each line end after this callback: the line
+    // that ends the block would reach the caller before the failure. Failing here keeps the
+    // rule whole: a section over the limit is lost, whichever line passes it.
+    long before = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_HEADER_SIZE, &before) == CURLE_OK && before >= 0 &&
+        static_cast<std::size_t>(before) + size > kInetMaxHeaderBytes) {
+      return 0;
+    }
     if (block_.Take(line) != HeaderBlockReader::Step::kEnd) return size;
     if (ShouldFollow()) {
       following_ = true;
@@ -633,6 +670,7 @@ class RequestHandle final : public InetHandle {
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* r = static_cast<RequestHandle*>(self);
     const std::size_t n = size * count;
+    r->lastByte_ = Clock::now();
     if (!r->following_) r->pending_.append(data, n);
     return n;
   }
@@ -694,6 +732,7 @@ class RequestHandle final : public InetHandle {
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   curl_slist* headerList_ = nullptr;
+  curl_slist* headerTail_ = nullptr;
   curl_slist* resolveList_ = nullptr;
   bool added_ = false;
 
@@ -713,6 +752,11 @@ class RequestHandle final : public InetHandle {
 
   std::string pending_;
   std::size_t pendingPos_ = 0;
+
+  using Clock = std::chrono::steady_clock;
+  Clock::duration stallLimit_{};
+  Clock::time_point lastByte_;
+  curl_off_t sentSeen_ = 0;
 };
 
 }  // namespace
