@@ -66,8 +66,8 @@
 //     A response header line may hold kInetMaxHeaderLineBytes bytes, its line end (CR LF or
 //     LF) included. The responses of one exchange may hold kInetMaxHeaderBytes bytes of
 //     header section together: every status and header line with its line end and the empty
-//     line ending each block, interim 1xx blocks included (each followed redirect counts
-//     anew). A response beyond either limit is lost whole: InetSendRequest returns false, no
+//     line ending each block, interim 1xx blocks and a proxy's answer to the tunnel request
+//     included (each followed redirect counts anew). A response beyond either limit is lost whole: InetSendRequest returns false, no
 //     body byte is read and InetQueryRawHeaders reports no headers, as for a server that
 //     closes before its headers end. Up to the limits, headers come back whole.
 //     The request head as it goes out (request line, every header line with its CR LF, the
