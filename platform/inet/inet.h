@@ -27,11 +27,10 @@
 // - InetSendRequest: the header block is split at line ends (CR LF; a lone CR or LF ends a
 //   line too, so no line can smuggle another) and each line with a name and a colon is sent as
 //   given (other lines are not header lines and are left out); a line with a name and an
-//   empty value goes out as "Name:". Host, Content-Length and (over a
-//   proxy) the proxy's own lines are added as HTTP requires; nothing else is added except the
-//   agent. No "Expect: 100-continue", no compression is asked for or undone. A body is sent
-//   when it is not empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when
-//   empty). Returns once the final response's headers have arrived (true) or the request has
+//   empty value goes out as "Name:". Host, Content-Length and (over a proxy) the proxy's own
+//   lines are added as HTTP requires; nothing else is added except the agent. No "Expect:
+//   100-continue", no compression is asked for or undone. A body is sent when it is not
+//   empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when empty). Returns once the final response's headers have arrived (true) or the request has
 //   failed (false): TLS errors, an untrusted certificate, a server that closes or stalls, a
 //   request or response head beyond the size limits below.
 // - InetReadFile: copies at most maxBytes of the response body into buffer and returns the
@@ -41,11 +40,11 @@
 // - InetQueryRawHeaders: the final response's status line and header lines, each ended by
 //   CR LF, then an empty line (CR LF), never those of a 1xx response, of a followed redirect
 //   or of a proxy's tunnel answer. Only the first line of a block is its status line: a later
-//   line that begins with "HTTP/" is a header line like any other. *length is the buffer size on entry. When they fit with a
-//   terminating zero they are copied, *length becomes their size without the zero and the
-//   result is true. Otherwise nothing is written, *length becomes the size needed including
-//   the zero and the result is false; *length is 0 when there are no headers (no response).
-//   buffer may be null to ask for the size.
+//   line that begins with "HTTP/" is a header line like any other. *length is the buffer
+//   size on entry. When they fit with a terminating zero they are copied, *length becomes
+//   their size without the zero and the result is true. Otherwise nothing is written, *length
+//   becomes the size needed including the zero and the result is false; *length is 0 when
+//   there are no headers (no response). buffer may be null to ask for the size.
 // - Flags of InetOpenRequest:
 //     kInetFlagReload, kInetFlagNeedFile: accepted; there is no cache, every request goes to
 //       the server.
@@ -67,9 +66,10 @@
 //     LF) included. The responses of one exchange may hold kInetMaxHeaderBytes bytes of
 //     header section together: every status and header line with its line end and the empty
 //     line ending each block, interim 1xx blocks and a proxy's answer to the tunnel request
-//     included (each followed redirect counts anew). A response beyond either limit is lost whole: InetSendRequest returns false, no
-//     body byte is read and InetQueryRawHeaders reports no headers, as for a server that
-//     closes before its headers end. Up to the limits, headers come back whole.
+//     included (each followed redirect counts anew). A response beyond either limit is lost
+//     whole: InetSendRequest returns false, no body byte is read and InetQueryRawHeaders
+//     reports no headers, as for a server that closes before its headers end. Up to the
+//     limits, headers come back whole.
 //     The request head as it goes out (request line, every header line with its CR LF, the
 //     empty line) together with a body shorter than kInetBodyOutsideHeadBytes may hold
 //     kInetMaxRequestBytes bytes; a longer one is not sent at all and InetSendRequest returns
