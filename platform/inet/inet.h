@@ -30,9 +30,10 @@
 //   empty value goes out as "Name:". Host, Content-Length and (over a proxy) the proxy's own
 //   lines are added as HTTP requires; nothing else is added except the agent. No "Expect:
 //   100-continue", no compression is asked for or undone. A body is sent when it is not
-//   empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when empty). Returns once the final response's headers have arrived (true) or the request has
-//   failed (false): TLS errors, an untrusted certificate, a server that closes or stalls, a
-//   request or response head beyond the size limits below.
+//   empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when empty). Returns
+//   once the final response's headers have arrived (true) or the request has failed (false):
+//   TLS errors, an untrusted certificate, a server that closes or stalls, a request or
+//   response head beyond the size limits below.
 // - InetReadFile: copies at most maxBytes of the response body into buffer and returns the
 //   count; 0 at the end of the body and after any failure (bytes that arrived before a
 //   failure are still handed out first). The body is streamed: only what the network has
