@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev
+  dpkg-dev file desktop-file-utils librsvg2-bin icoutils
   libicu-dev libcurl4-openssl-dev libssl-dev openssl libpcre2-dev
   libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy

@@ -28,7 +28,9 @@ inline constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; MSIE 9.0; 
 //   zh-cn" and "Content-Type: application/x-www-form-urlencoded" whose name is missing,
 //   then "Cookie: " + cookies when cookies is not empty.
 // responseHeaders (out): the final response's status line and header lines, CR LF after each,
-//   then an empty line, whatever their size; every "Set-Cookie" spelled in that case.
+//   then an empty line, whatever their size up to the request layer's limits; every
+//   "Set-Cookie" spelled in that case. Only the first line is the status line: a later line
+//   beginning with "HTTP/" is a header line and keeps the lines and cookies before it.
 // noRedirect: a redirect comes back as the response instead of being followed.
 // postBytes (in/out): the body; when it is empty and a body is sent it receives the bytes of
 //   postText.
@@ -39,12 +41,26 @@ inline constexpr char kDefaultUserAgent[] = "Mozilla/4.0 (compatible; MSIE 9.0; 
 // address) the result is empty and every parameter keeps what the caller had in it. When no
 // response comes (refused TLS, a server that closes or stalls), the result is empty, headers
 // holds the block, responseHeaders holds 5000 blanks, receivedCookies is empty and a given
-// cookie text is still merged (with nothing). A response cut off in its body gives the bytes
-// read before the cut, with its headers and cookies as usual.
+// cookie text is still merged (with nothing). A response cut off in its body (the server
+// closes, or sends nothing for the stall limit in a row) gives the bytes read before the cut,
+// with its headers and cookies as usual.
+//
+// Size limits of the request layer (platform/inet/inet.h, kInetMax...): a response header line
+// of up to 102,399 bytes with its line end and a header section of up to 307,200 bytes (all
+// lines with their line ends and the empty line, interim responses included) come back
+// whole. A response past either limit is lost whole, body included: the call ends as when no
+// response comes. So does a request whose head as sent (request line, Host, User-Agent, the
+// block, Content-Length, line ends) with a body under 64 KiB passes 1,048,575 bytes: it is
+// not sent at all.
 Bytes WebRequest(const Text& url, int method = 0, const Text& postText = Text(),
                  Text* cookies = nullptr, Text* receivedCookies = nullptr, Text* headers = nullptr,
                  Text* responseHeaders = nullptr, bool noRedirect = false,
                  Bytes* postBytes = nullptr, const Text& proxy = Text());
+
+// The cookies of a raw response header block as WebRequest reports them in receivedCookies:
+// for every CR LF line holding "Set-Cookie", its "name=value" (the text after "Set-Cookie:" up
+// to the first ";", blanks trimmed), joined by "; ". Any text is accepted.
+Text CollectCookies(const Text& responseHeaders);
 
 // The request flags WebRequest opens its request with for this address and these options
 // (reload and need-file always; no-cookies when a cookie text is given; no-auto-redirect on

@@ -27,23 +27,25 @@
 // - InetSendRequest: the header block is split at line ends (CR LF; a lone CR or LF ends a
 //   line too, so no line can smuggle another) and each line with a name and a colon is sent as
 //   given (other lines are not header lines and are left out); a line with a name and an
-//   empty value goes out as "Name:". Host, Content-Length and (over a
-//   proxy) the proxy's own lines are added as HTTP requires; nothing else is added except the
-//   agent. No "Expect: 100-continue", no compression is asked for or undone. A body is sent
-//   when it is not empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when
-//   empty). Returns once the final response's headers have arrived (true) or the request has
-//   failed (false): TLS errors, an untrusted certificate, a server that closes or stalls.
+//   empty value goes out as "Name:". Host, Content-Length and (over a proxy) the proxy's own
+//   lines are added as HTTP requires; nothing else is added except the agent. No "Expect:
+//   100-continue", no compression is asked for or undone. A body is sent when it is not
+//   empty, and always for POST, PUT and PATCH (then "Content-Length: 0" when empty). Returns
+//   once the final response's headers have arrived (true) or the request has failed (false):
+//   TLS errors, an untrusted certificate, a server that closes or stalls, a request or
+//   response head beyond the size limits below.
 // - InetReadFile: copies at most maxBytes of the response body into buffer and returns the
 //   count; 0 at the end of the body and after any failure (bytes that arrived before a
 //   failure are still handed out first). The body is streamed: only what the network has
 //   delivered and the reader has not yet taken is held, never the whole body.
 // - InetQueryRawHeaders: the final response's status line and header lines, each ended by
 //   CR LF, then an empty line (CR LF), never those of a 1xx response, of a followed redirect
-//   or of a proxy's tunnel answer. *length is the buffer size on entry. When they fit with a
-//   terminating zero they are copied, *length becomes their size without the zero and the
-//   result is true. Otherwise nothing is written, *length becomes the size needed including
-//   the zero and the result is false; *length is 0 when there are no headers (no response).
-//   buffer may be null to ask for the size.
+//   or of a proxy's tunnel answer. Only the first line of a block is its status line: a later
+//   line that begins with "HTTP/" is a header line like any other. *length is the buffer
+//   size on entry. When they fit with a terminating zero they are copied, *length becomes
+//   their size without the zero and the result is true. Otherwise nothing is written, *length
+//   becomes the size needed including the zero and the result is false; *length is 0 when
+//   there are no headers (no response). buffer may be null to ask for the size.
 // - Flags of InetOpenRequest:
 //     kInetFlagReload, kInetFlagNeedFile: accepted; there is no cache, every request goes to
 //       the server.
@@ -59,15 +61,33 @@
 //     kInetFlagSecure: TLS. Certificates and host names are verified against the system's
 //       trusted authorities, or against the PEM file named by the environment variable
 //       SSL_CERT_FILE when it is set (that is how tests trust their own authority).
+// - Size limits of the libcurl backend (libcurl's own, fixed when it is built; no option
+//   raises them):
+//     A response header line may hold kInetMaxHeaderLineBytes bytes, its line end (CR LF or
+//     LF) included. The responses of one exchange may hold kInetMaxHeaderBytes bytes of
+//     header section together: every status and header line with its line end and the empty
+//     line ending each block, interim 1xx blocks and a proxy's answer to the tunnel request
+//     included (each followed redirect counts anew). A response beyond either limit is lost
+//     whole: InetSendRequest returns false, no body byte is read and InetQueryRawHeaders
+//     reports no headers, as for a server that closes before its headers end. Up to the
+//     limits, headers come back whole.
+//     The request head as it goes out (request line, every header line with its CR LF, the
+//     empty line) together with a body shorter than kInetBodyOutsideHeadBytes may hold
+//     kInetMaxRequestBytes bytes; a longer one is not sent at all and InetSendRequest returns
+//     false. A body of kInetBodyOutsideHeadBytes or more does not count. Header lines are
+//     taken in time linear in their number and size.
 // - Time limits: opening the connection (name lookup, TCP, and TLS and proxy tunnel set-up)
-//   may take kInetConnectSeconds; after that the request fails once the exchange has run
-//   below one byte per second (averaged over the last few seconds) for kInetStallSeconds in a
-//   row (the environment variable QUORVEL_INET_STALL_SECONDS, 1 to 86400, overrides it). So
-//   a silent server is given up after that time, and so is one that trickles a byte only
-//   every few seconds. The connect limit is generous for a slow link yet ends a dead
-//   address in reasonable time; the stall limit lets a slow page be generated and sent while
-//   a server that stopped answering cannot freeze the caller (the user-interface thread) for
-//   good. The body as a whole has no time limit.
+//   may take kInetConnectSeconds. After that the request fails once no byte has come in (a
+//   header line, body data) and none of the request has gone out for kInetStallSeconds in a
+//   row (the environment variable QUORVEL_INET_STALL_SECONDS, 1 to 86400, overrides it),
+//   wherever the stall begins: before the answer, inside the headers or mid-body. The time
+//   counts from the send and from each byte, also while the caller does not read. A server
+//   that keeps trickling bytes slower than one a second is given up as well, once libcurl's
+//   speed (averaged over its last five or six seconds) has stayed below one byte a second for
+//   that time: after about the limit plus up to six seconds. So a server that stopped
+//   answering cannot freeze the caller (the user-interface thread) for good, while a slow
+//   page can still be generated and sent; the connect limit is generous for a slow link yet
+//   ends a dead address in reasonable time. The body as a whole has no time limit.
 #pragma once
 
 #include <cstddef>
@@ -92,6 +112,12 @@ inline constexpr int kInetConnectSeconds = 15;
 inline constexpr int kInetStallSeconds = 30;
 inline constexpr int kInetMaxRedirects = 10;
 inline constexpr char kInetStallSecondsVariable[] = "QUORVEL_INET_STALL_SECONDS";
+
+// The size limits above, in bytes.
+inline constexpr std::size_t kInetMaxHeaderLineBytes = 102399;
+inline constexpr std::size_t kInetMaxHeaderBytes = 307200;
+inline constexpr std::size_t kInetMaxRequestBytes = 1048575;
+inline constexpr std::size_t kInetBodyOutsideHeadBytes = 65536;
 
 InetHandle* InetOpen(std::string_view agent, int accessType, std::string_view proxy = {},
                      std::string_view bypass = {});

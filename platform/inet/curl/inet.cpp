@@ -2,6 +2,8 @@
 // multi handle, so the body can be handed out piece by piece as the reader asks for it.
 #include "platform/inet/inet.h"
 
+#include "platform/inet/header_block.h"
+
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -402,6 +405,8 @@ class RequestHandle final : public InetHandle {
     if (!ConfigureHop()) return Fail();
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return Fail();
     added_ = true;
+    stallLimit_ = std::chrono::seconds(StallSeconds());
+    lastByte_ = Clock::now();
     while (!done_ && !complete_) {
       Pump();
       if (!done_ && !complete_) Wait();
@@ -429,14 +434,15 @@ class RequestHandle final : public InetHandle {
       *length = 0;
       return false;
     }
-    const std::size_t need = raw_.size() + 1;
+    const std::string& raw = block_.raw();
+    const std::size_t need = raw.size() + 1;
     if (!buffer || *length < need) {
       *length = need;
       return false;
     }
-    std::memcpy(buffer, raw_.data(), raw_.size());
-    buffer[raw_.size()] = '\0';
-    *length = raw_.size();
+    std::memcpy(buffer, raw.data(), raw.size());
+    buffer[raw.size()] = '\0';
+    *length = raw.size();
     return true;
   }
 
@@ -483,9 +489,7 @@ class RequestHandle final : public InetHandle {
   // Points the easy handle at the current hop: address, method and body, proxy, header lines.
   bool ConfigureHop() {
     CURL* e = easy_;
-    raw_.clear();
-    location_.clear();
-    status_ = 0;
+    block_.Reset();
     complete_ = false;
     if (curl_easy_setopt(e, CURLOPT_URL, hop_.url.c_str()) != CURLE_OK) return false;
     curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
@@ -506,6 +510,7 @@ class RequestHandle final : public InetHandle {
 
     curl_slist_free_all(headerList_);
     headerList_ = nullptr;
+    headerTail_ = nullptr;
     bool hasAccept = false, hasExpect = false, hasContentType = false;
     for (const std::string& line : lines_) {
       const std::string name = HeaderName(line);
@@ -526,10 +531,13 @@ class RequestHandle final : public InetHandle {
     return true;
   }
 
+  // Appends at the tail kept here: curl_slist_append walks the list it is given to its end,
+  // so handing it the tail keeps a block of many lines linear.
   bool Append(const std::string& item) {
-    curl_slist* next = curl_slist_append(headerList_, item.c_str());
-    if (!next) return false;
-    headerList_ = next;
+    curl_slist* grown = curl_slist_append(headerTail_, item.c_str());
+    if (!grown) return false;
+    if (!headerList_) headerList_ = grown;
+    headerTail_ = headerTail_ ? headerTail_->next : grown;
     return true;
   }
 
@@ -543,9 +551,29 @@ class RequestHandle final : public InetHandle {
     while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) OnTransferDone();
     }
+    if (!done_) CheckStall();
   }
 
-  void Wait() { curl_multi_poll(multi_, nullptr, 0, 1000, nullptr); }
+  // Ends the exchange once no byte has come in (header lines, body) and none of the request
+  // has gone out for the stall limit in a row. Bytes are counted as they pass, not averaged,
+  // so a stall ends at the limit, wherever it starts.
+  void CheckStall() {
+    curl_off_t sent = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK && sent != sentSeen_) {
+      sentSeen_ = sent;
+      lastByte_ = Clock::now();
+    }
+    if (Clock::now() - lastByte_ >= stallLimit_) done_ = true;
+  }
+
+  // Waits for the network, at most a second and never past the stall limit.
+  void Wait() {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(stallLimit_ - (Clock::now() - lastByte_));
+    const int ms =
+        static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 1, 1000));
+    curl_multi_poll(multi_, nullptr, 0, ms, nullptr);
+  }
 
   void OnTransferDone() {
     if (!following_) {
@@ -567,14 +595,15 @@ class RequestHandle final : public InetHandle {
   // Decides, at the end of a final response's headers, whether to follow it; fills next_.
   bool ShouldFollow() {
     if (flags_ & kInetFlagNoAutoRedirect) return false;
-    if (status_ != 301 && status_ != 302 && status_ != 303 && status_ != 307 && status_ != 308) {
+    const int status = block_.status();
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
       return false;
     }
-    if (location_.empty() || hops_ >= kInetMaxRedirects) return false;
+    if (block_.location().empty() || hops_ >= kInetMaxRedirects) return false;
     CURLU* u = curl_url();
     if (!u) return false;
     bool ok = curl_url_set(u, CURLUPART_URL, hop_.url.c_str(), 0) == CURLUE_OK &&
-              curl_url_set(u, CURLUPART_URL, location_.c_str(),
+              curl_url_set(u, CURLUPART_URL, block_.location().c_str(),
                            CURLU_URLENCODE | CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS) == CURLUE_OK;
     char *url = nullptr, *scheme = nullptr, *host = nullptr, *port = nullptr;
     ok = ok && curl_url_get(u, CURLUPART_URL, &url, 0) == CURLUE_OK &&
@@ -603,7 +632,7 @@ class RequestHandle final : public InetHandle {
     if (next.secure != hop_.secure || next.host != hop_.host || next.port != hop_.port) {
       crossOrigin_ = true;
     }
-    if (status_ == 303 || ((status_ == 301 || status_ == 302) && verb_ == "POST")) {
+    if (status == 303 || ((status == 301 || status == 302) && verb_ == "POST")) {
       if (verb_ != "HEAD") verb_ = "GET";
       hasBody_ = false;
       body_.clear();
@@ -614,31 +643,23 @@ class RequestHandle final : public InetHandle {
 
   std::size_t Header(std::string_view line) {
     const std::size_t size = line.size();
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    lastByte_ = Clock::now();
     if (complete_ || following_) return size;  // trailers after the body
-    if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
-      raw_.clear();
-      location_.clear();
-      status_ = 0;
-      const std::size_t sp = line.find(' ');
-      if (sp != std::string_view::npos) {
-        std::string_view code = line.substr(sp + 1, 3);
-        std::from_chars(code.data(), code.data() + code.size(), status_);
-      }
+    // libcurl gives up on a header section (tunnel answer and interim blocks included) that
+    // passes kInetMaxHeaderBytes, checking at each line end after this callback: the line
+    // that ends the block would reach the caller before the failure. Failing here keeps the
+    // rule whole: a section over the limit is lost, whichever line passes it.
+    long before = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_HEADER_SIZE, &before) == CURLE_OK && before >= 0 &&
+        static_cast<std::size_t>(before) + size > kInetMaxHeaderBytes) {
+      return 0;
     }
-    if (line.empty()) {
-      if (status_ >= 100 && status_ < 200) return size;  // an interim answer; the real one follows
-      raw_ += "\r\n";
-      if (ShouldFollow()) {
-        following_ = true;
-        return 0;  // ends this transfer; the next hop starts when it is done
-      }
-      complete_ = true;
-      return size;
+    if (block_.Take(line) != HeaderBlockReader::Step::kEnd) return size;
+    if (ShouldFollow()) {
+      following_ = true;
+      return 0;  // ends this transfer; the next hop starts when it is done
     }
-    if (IStartsWith(line, "location:")) location_ = std::string(Trim(line.substr(9)));
-    raw_.append(line.data(), line.size());
-    raw_ += "\r\n";
+    complete_ = true;
     return size;
   }
 
@@ -649,6 +670,7 @@ class RequestHandle final : public InetHandle {
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* r = static_cast<RequestHandle*>(self);
     const std::size_t n = size * count;
+    r->lastByte_ = Clock::now();
     if (!r->following_) r->pending_.append(data, n);
     return n;
   }
@@ -710,6 +732,7 @@ class RequestHandle final : public InetHandle {
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   curl_slist* headerList_ = nullptr;
+  curl_slist* headerTail_ = nullptr;
   curl_slist* resolveList_ = nullptr;
   bool added_ = false;
 
@@ -725,12 +748,15 @@ class RequestHandle final : public InetHandle {
   bool following_ = false;
   int hops_ = 0;
 
-  std::string raw_;
-  int status_ = 0;
-  std::string location_;
+  HeaderBlockReader block_;
 
   std::string pending_;
   std::size_t pendingPos_ = 0;
+
+  using Clock = std::chrono::steady_clock;
+  Clock::duration stallLimit_{};
+  Clock::time_point lastByte_;
+  curl_off_t sentSeen_ = 0;
 };
 
 }  // namespace

@@ -203,8 +203,8 @@ struct UiApplication::Impl {
 
 UiApplication::UiApplication() : impl_(std::make_unique<Impl>()) {
   if (QCoreApplication::instance() || !UiDisplayAvailable()) return;
-  // The toolkit keeps references to these for its whole life; the program takes no
-  // command line, so only its name is passed.
+  // The toolkit keeps references to these for its whole life; the program reads its own
+  // options before the toolkit starts, so only its name is passed.
   static int argc = 1;
   static char name[] = "quorvel";
   static char* argv[] = {name, nullptr};

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/net_util.h"
@@ -289,7 +290,7 @@ TEST_F(InetTest, RawHeadersAreTheStatusAndHeaderLinesEndedByAnEmptyLine) {
   EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 0u);
 }
 
-TEST_F(InetTest, HeaderBlocksOfAnySizeComeBackWhole) {
+TEST_F(InetTest, LargeHeaderBlocksComeBackWhole) {
   server_.Route("GET", "/big-head", [](const RecordedRequest&, httplib::Response& res) {
     for (int i = 0; i < 200; ++i) {
       res.set_header("Filler-" + std::to_string(1000 + i), std::string(100, 'f'));
@@ -318,6 +319,169 @@ TEST_F(InetTest, InterimResponsesAreNotTheHeaders) {
   ASSERT_TRUE(out.sent);
   EXPECT_EQ(out.body, "ok");
   EXPECT_EQ(out.headers, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Final: yes\r\n\r\n");
+}
+
+TEST_F(InetTest, OnlyTheFirstLineOfAHeaderBlockIsItsStatusLine) {
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nHTTP/Foo: bar\r\nContent-Length: 2\r\n\r\n";
+  ScriptedServer raw([&head](ScriptedServer::Connection& c) { c.Write(head + "ok"); });
+  ASSERT_TRUE(raw.ok());
+  Call c;
+  c.port = raw.port();
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "ok");
+  EXPECT_EQ(out.headers, head);
+}
+
+// A response of a status line, a Content-Length line, then header lines "X: aaa..." of the
+// given sizes (each with its CR LF), the empty line and the body "ok". Sizes below 5 are
+// raised to 5.
+std::string ResponseWithLines(const std::vector<std::size_t>& lineSizes,
+                              const std::string& interim = "") {
+  std::string r = interim + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n";
+  for (std::size_t size : lineSizes) {
+    r += "X: " + std::string(std::max<std::size_t>(size, 5) - 5, 'a') + "\r\n";
+  }
+  return r + "\r\nok";
+}
+
+// Line sizes that bring a response's header section (the status line and Content-Length line
+// of ResponseWithLines, 36 bytes, and its empty line included) to total bytes.
+std::vector<std::size_t> LinesForSection(std::size_t total) {
+  std::vector<std::size_t> sizes;
+  std::size_t rest = total - 36 - 2;
+  while (rest > 0) {  // lines of 1000 bytes, the last two sharing what is left
+    const std::size_t size = rest >= 2000 ? 1000 : (rest >= 1000 ? rest / 2 : rest);
+    sizes.push_back(size);
+    rest -= size;
+  }
+  return sizes;
+}
+
+TEST_F(InetTest, ResponseHeadsUpToTheSizeLimitsComeBackWholeAndBeyondThemFailTheSend) {
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  struct Case {
+    const char* what;
+    std::string response;
+    bool whole;
+  };
+  const Case cases[] = {
+      {"longest line", ResponseWithLines({kInetMaxHeaderLineBytes}), true},
+      {"line one byte over", ResponseWithLines({kInetMaxHeaderLineBytes + 1}), false},
+      {"largest section", ResponseWithLines(LinesForSection(kInetMaxHeaderBytes)), true},
+      {"section one byte over", ResponseWithLines(LinesForSection(kInetMaxHeaderBytes + 1)), false},
+      {"largest section with an interim block",
+       ResponseWithLines(LinesForSection(kInetMaxHeaderBytes - interim.size()), interim), true},
+      {"interim block and section one byte over",
+       ResponseWithLines(LinesForSection(kInetMaxHeaderBytes - interim.size() + 1), interim),
+       false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    ScriptedServer raw([&k](ScriptedServer::Connection& c) { c.Write(k.response); });
+    ASSERT_TRUE(raw.ok());
+    Call c;
+    c.port = raw.port();
+    const Outcome out = Perform(c);
+    EXPECT_TRUE(out.opened);
+    EXPECT_EQ(out.sent, k.whole);
+    if (k.whole) {
+      std::string expected = k.response.substr(0, k.response.size() - 2);
+      if (expected.rfind(interim, 0) == 0) expected.erase(0, interim.size());
+      EXPECT_TRUE(out.headers == expected) << out.headers.size() << " bytes of headers";
+      EXPECT_EQ(out.body, "ok");
+    } else {
+      EXPECT_TRUE(out.headers.empty()) << out.headers.size() << " bytes of headers";
+      EXPECT_EQ(out.body, "");
+    }
+  }
+}
+
+// Caller's lines that bring the request head of c to headBytes: its request line ("GET / " or
+// "PUT / HTTP/1.1"), Host, User-Agent, Content-Length when there is a body, these lines (of
+// 1000 bytes, the last two sharing what is left), the empty line.
+std::string CallerLinesForHead(const Call& c, std::size_t headBytes) {
+  std::size_t fixed = std::string("GET / HTTP/1.1\r\n").size() +
+                      ("Host: 127.0.0.1:" + std::to_string(c.port) + "\r\n").size() +
+                      (std::string("User-Agent: ") + kAgent + "\r\n").size() + 2;
+  if (!c.body.empty())
+    fixed += ("Content-Length: " + std::to_string(c.body.size()) + "\r\n").size();
+  std::string lines;
+  std::size_t rest = headBytes - fixed;
+  for (int i = 0; rest > 0; ++i) {
+    const std::size_t size = rest >= 2000 ? 1000 : (rest >= 1000 ? rest / 2 : rest);
+    lines += "X-" + std::to_string(10000 + i) + ": " + std::string(size - 11, 'h') + "\r\n";
+    rest -= size;
+  }
+  return lines;
+}
+
+TEST_F(InetTest, RequestHeadsUpToTheSizeLimitGoOutWholeAndBeyondItAreNotSent) {
+  ScriptedServer raw([](ScriptedServer::Connection& c) {
+    c.Write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  });
+  ASSERT_TRUE(raw.ok());
+  struct Case {
+    const char* what;
+    std::size_t headBytes;
+    std::string body;
+    bool sent;
+  };
+  const std::string small(1000, 's');
+  const std::string large(kInetBodyOutsideHeadBytes, 'l');
+  const Case cases[] = {
+      {"largest head", kInetMaxRequestBytes, "", true},
+      {"head one byte over", kInetMaxRequestBytes + 1, "", false},
+      {"largest head with a small body", kInetMaxRequestBytes - small.size(), small, true},
+      {"head and small body one byte over", kInetMaxRequestBytes - small.size() + 1, small, false},
+      {"largest head with a body that does not count", kInetMaxRequestBytes, large, true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    Call c;
+    c.port = raw.port();
+    c.verb = k.body.empty() ? "GET" : "PUT";
+    c.body = k.body;
+    c.headers = CallerLinesForHead(c, k.headBytes);
+    const std::size_t before = raw.Requests().size();
+    const Outcome out = Perform(c);
+    EXPECT_EQ(out.sent, k.sent);
+    EXPECT_EQ(out.body, k.sent ? "ok" : "");
+    const auto requests = raw.WaitForRequests(before + 1, std::chrono::seconds(k.sent ? 10 : 1));
+    ASSERT_EQ(requests.size(), before + (k.sent ? 1 : 0));
+    if (!k.sent) continue;
+    const RecordedRequest& r = requests.back();
+    std::size_t head = r.requestLine.size() + 2 + 2;
+    for (const std::string& line : r.headerLines) head += line.size() + 2;
+    EXPECT_EQ(head, k.headBytes);
+    EXPECT_EQ(r.body, k.body);
+  }
+}
+
+TEST_F(InetTest, ManyHeaderLinesGoOutWholeAndInOrder) {
+  ScriptedServer raw([](ScriptedServer::Connection& c) {
+    c.Write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  });
+  ASSERT_TRUE(raw.ok());
+  constexpr int kLines = 58823;
+  std::string block;
+  std::vector<std::string> expected;
+  for (int i = 0; i < kLines; ++i) {
+    expected.push_back("X-Line-" + std::to_string(100000 + i).substr(1) + ": v");
+    block += expected.back() + "\r\n";
+  }
+  Call c;
+  c.port = raw.port();
+  c.headers = block;
+  const Outcome out = Perform(c);
+  ASSERT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "ok");
+  const auto requests = raw.WaitForRequests(1, std::chrono::seconds(10));
+  ASSERT_EQ(requests.size(), 1u);
+  const std::vector<std::string>& lines = requests[0].headerLines;
+  ASSERT_EQ(lines.size(), expected.size() + 2);  // Host and User-Agent first
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), lines.begin() + 2));
 }
 
 TEST_F(InetTest, ChunkedBodiesAreDecodedAndCompressedBodiesAreNot) {
@@ -393,6 +557,62 @@ TEST_F(InetTest, AServerThatNeverAnswersIsGivenUpAfterTheStallLimit) {
   EXPECT_EQ(raw.WaitForRequests(1, std::chrono::seconds(30)).size(), 1u);
   // Far below the default limit: the variable took effect.
   EXPECT_LT(elapsed, std::chrono::seconds(kInetStallSeconds));
+}
+
+// The stall limit counts from the last byte, wherever the stall begins: the exchange ends at
+// the limit, with what arrived before it. (An averaged speed would let it run on for seconds.)
+TEST_F(InetTest, AStallInsideTheHeadersOrTheBodyEndsTheExchangeAtTheLimit) {
+  constexpr int kLimit = 2;
+  ScopedEnv stall(kInetStallSecondsVariable, std::to_string(kLimit));
+  struct Case {
+    const char* what;
+    std::string before;  // written at once, then the server holds the connection silently
+    bool sent;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"inside the headers", "HTTP/1.1 200 OK\r\nContent-Length: 9000\r\nX-Half", false, ""},
+      {"inside the body",
+       "HTTP/1.1 200 OK\r\nContent-Length: 9000\r\n\r\n" + std::string(5000, 'p'), true,
+       std::string(5000, 'p')},
+      {"inside a chunked body",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n10\r\nde", true, "abcde"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    ScriptedServer raw([&k](ScriptedServer::Connection& c) {
+      c.Write(k.before);
+      c.Hold();
+    });
+    ASSERT_TRUE(raw.ok());
+    Call c;
+    c.port = raw.port();
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome out = Perform(c);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(out.sent, k.sent);
+    EXPECT_EQ(out.body, k.body);
+    // Never before the limit; after it by no more than scheduling slack on a busy machine.
+    EXPECT_GE(elapsed.count(), kLimit - 0.1);
+    EXPECT_LT(elapsed.count(), kLimit + 2.5);
+  }
+}
+
+TEST_F(InetTest, ASlowServerThatNeverStallsForTheLimitIsReadToTheEnd) {
+  ScopedEnv stall(kInetStallSecondsVariable, "1");
+  ScriptedServer raw([](ScriptedServer::Connection& c) {
+    c.Write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n");
+    for (char byte : std::string("slowly")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      if (!c.Write(std::string(1, byte))) return;
+    }
+  });
+  ASSERT_TRUE(raw.ok());
+  Call c;
+  c.port = raw.port();
+  const Outcome out = Perform(c);
+  EXPECT_TRUE(out.sent);
+  EXPECT_EQ(out.body, "slowly");
 }
 
 // ---- failures to open -------------------------------------------------------------------
