@@ -1,5 +1,5 @@
-// The "VBScript.RegExp" class: pattern options mapped onto PCRE2's 16-bit library, the match
-// loop, the match objects and the replacement.
+// The "VBScript.RegExp" class: the dialect's pattern (dialect.h) and options mapped onto
+// PCRE2's 16-bit library, the match loop, the match objects and the replacement.
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include "platform/regexp/regexp.h"
 
@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/regexp/dialect.h"
+
 namespace quorvel::platform::regexp {
 namespace {
 
@@ -27,8 +29,16 @@ constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
 // The most offsets a match list keeps, and the longest result Replace builds (code units).
 constexpr std::size_t kMaxOffsets = std::size_t{1} << 26;
 constexpr std::size_t kMaxReplaceUnits = std::size_t{1} << 26;
-// The callout put in front of every pattern; PCRE2 calls it at each start position tried.
-constexpr uint32_t kStartCallout = 255;
+// Start offsets one pcre2_match call may try: the window starts small, doubles while a
+// window takes less than kWindowFastNs and halves when one takes more than kWindowSlowNs, so
+// the clock is read often on costly patterns and seldom on cheap ones.
+constexpr std::size_t kWindowFirst = 1024;
+constexpr std::size_t kWindowMin = 16;
+constexpr std::size_t kWindowMax = std::size_t{1} << 24;
+constexpr int64_t kWindowFastNs = 4'000'000;
+constexpr int64_t kWindowSlowNs = 20'000'000;
+// Deepest nesting PCRE2 accepts: the rewritten pattern nests deeper than the dialect's.
+constexpr uint32_t kParensNestLimit = 1000;
 
 std::atomic<int64_t> gBudgetMs{10'000};
 
@@ -93,38 +103,41 @@ using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
 struct Compiled {
   CodePtr code;
   bool jit = false;
-  uint32_t groups = 0;
+  bool callouts = false;         // the pattern carries iteration callouts
+  uint32_t groups = 0;           // the dialect's groups
+  std::vector<uint32_t> map;     // PCRE2's number of each of them; empty when the same
 };
-
-CodePtr CompileOne(const std::u16string& pattern, uint32_t options) {
-  pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
-  if (!cc) return nullptr;
-  pcre2_set_newline(cc, PCRE2_NEWLINE_LF);
-  pcre2_set_bsr(cc, PCRE2_BSR_ANYCRLF);
-  int error = 0;
-  PCRE2_SIZE offset = 0;
-  CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
-                             &error, &offset, cc));
-  pcre2_compile_context_free(cc);
-  return code;
-}
 
 std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool ignoreCase,
                                         bool multiline) {
-  uint32_t options = PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF |
-                     PCRE2_NEVER_UCP | PCRE2_DOLLAR_ENDONLY;
+  Translation t;
+  if (!TranslatePattern(pattern, multiline, t)) return nullptr;
+  // `.` is every unit but LF (no DOTALL, newline LF); `^` and `$` come written out.
+  uint32_t options = PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF | PCRE2_NEVER_UCP |
+                     PCRE2_NEVER_BACKSLASH_C | PCRE2_USE_OFFSET_LIMIT;
   if (ignoreCase) options |= PCRE2_CASELESS;
-  if (multiline) options |= PCRE2_MULTILINE;
-  // The pattern must compile as written; the form that runs carries the start callout in
-  // front. The group keeps the pattern's alternatives together, and \E closes a quote the
-  // pattern leaves open (outside a quote PCRE2 ignores it). When the original compiles, the
-  // wrapped form either means the same or does not compile.
-  if (!CompileOne(pattern, options)) return nullptr;
+  // A callout's failure must be able to take back what an item before it consumed.
+  if (t.callouts) options |= PCRE2_NO_AUTO_POSSESS;
+  pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
+  if (!cc) return nullptr;
+  pcre2_set_newline(cc, PCRE2_NEWLINE_LF);
+  pcre2_set_parens_nest_limit(cc, kParensNestLimit);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
   auto compiled = std::make_shared<Compiled>();
-  compiled->code = CompileOne(u"(?C255)(?:" + pattern + u"\\E)", options);
+  compiled->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(t.pattern.data()),
+                                     t.pattern.size(), options, &error, &offset, cc));
+  pcre2_compile_context_free(cc);
   if (!compiled->code) return nullptr;
   compiled->jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
-  pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &compiled->groups);
+  compiled->callouts = t.callouts;
+  compiled->groups = static_cast<uint32_t>(t.groups.size());
+  for (uint32_t k = 0; k < t.groups.size(); ++k) {
+    if (t.groups[k] != k + 1) {
+      compiled->map = std::move(t.groups);
+      break;
+    }
+  }
   return compiled;
 }
 
@@ -136,35 +149,37 @@ int64_t NowNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-struct Deadline {
-  int64_t endNs = 0;
-  uint32_t calls = 0;
-};
-
-// The start callout: checks the budget at every eighth start position.
-int OnCallout(pcre2_callout_block* block, void* data) {
-  if (block->callout_number != kStartCallout) return 0;
-  auto* deadline = static_cast<Deadline*>(data);
-  if ((++deadline->calls & 7) != 0) return 0;
-  return NowNs() > deadline->endNs ? PCRE2_ERROR_CALLOUT : 0;
+// The iteration callout of the dialect's repetitions.
+int OnCallout(pcre2_callout_block* block, void*) {
+  std::u16string_view argument;
+  if (block->callout_string) {
+    argument = std::u16string_view(reinterpret_cast<const char16_t*>(block->callout_string),
+                                   block->callout_string_length);
+  }
+  return IterationMustFail(argument, block->offset_vector, block->capture_top,
+                           block->current_position)
+             ? 1
+             : 0;
 }
 
 // One run of a compiled pattern over a subject: the contexts, the match data and the loop.
 //
 // PCRE2 applies its match limit to each start position on its own, so one call over a long
-// subject may try very many costly start positions. The start callout checks the time
-// budget as it goes, so a run overruns its budget by at most a few start positions' work.
+// subject may try very many costly start positions. Each call is therefore held to a window
+// of start offsets (the offset limit), and the time budget is checked between windows, so a
+// run overruns its budget by at most about one window's work.
 class Runner {
  public:
   Runner(const Compiled& compiled, const std::u16string& subject)
       : compiled_(compiled), subject_(subject) {
-    deadline_.endNs = NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
+    endNs_ = NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
     context_ = pcre2_match_context_create(nullptr);
     data_ = pcre2_match_data_create_from_pattern(compiled.code.get(), nullptr);
+    if (!compiled.map.empty()) mapped_.resize(2 * (compiled.groups + std::size_t{1}));
     if (context_) {
       pcre2_set_match_limit(context_, kMatchLimit);
       pcre2_set_heap_limit(context_, kHeapLimitKiB);
-      pcre2_set_callout(context_, OnCallout, &deadline_);
+      if (compiled.callouts) pcre2_set_callout(context_, OnCallout, nullptr);
       if (compiled.jit) {
         stack_ = pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr);
         if (stack_) pcre2_jit_stack_assign(context_, nullptr, stack_);
@@ -187,10 +202,11 @@ class Runner {
     const std::size_t length = subject_.size();
     std::size_t start = 0;
     while (start <= length) {
-      int rc = Match(start);
+      int rc = Search(start);
       if (rc == PCRE2_ERROR_NOMATCH) return true;
       if (rc < 0) return false;
       const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data_);
+      if (!mapped_.empty()) ov = Mapped(ov);
       if (!onMatch(ov)) return false;
       if (!global) return true;
       // Go on after the match; after an empty one, one unit further.
@@ -203,6 +219,36 @@ class Runner {
   }
 
  private:
+  // The first match that starts at or after `start`, window by window.
+  int Search(std::size_t start) {
+    const std::size_t length = subject_.size();
+    std::size_t from = start;
+    for (;;) {
+      const int64_t begin = NowNs();
+      if (begin > endNs_) return PCRE2_ERROR_CALLOUT;
+      const std::size_t last = length - from > window_ ? from + window_ : length;
+      pcre2_set_offset_limit(context_, last);
+      const int rc = Match(from);
+      if (rc != PCRE2_ERROR_NOMATCH || last >= length) return rc;
+      const int64_t spent = NowNs() - begin;
+      if (spent < kWindowFastNs && window_ < kWindowMax) window_ *= 2;
+      if (spent > kWindowSlowNs && window_ > kWindowMin) window_ /= 2;
+      from = last + 1;
+    }
+  }
+
+  // The offsets in the dialect's group numbering.
+  const PCRE2_SIZE* Mapped(const PCRE2_SIZE* ov) {
+    mapped_[0] = ov[0];
+    mapped_[1] = ov[1];
+    for (std::size_t k = 0; k < compiled_.groups; ++k) {
+      const uint32_t g = compiled_.map[k];
+      mapped_[2 * k + 2] = ov[2 * g];
+      mapped_[2 * k + 3] = ov[2 * g + 1];
+    }
+    return mapped_.data();
+  }
+
   int Match(std::size_t start) {
     auto subject = reinterpret_cast<PCRE2_SPTR>(subject_.data());
     int rc = pcre2_match(compiled_.code.get(), subject, subject_.size(), start, 0, data_, context_);
@@ -216,7 +262,9 @@ class Runner {
 
   const Compiled& compiled_;
   const std::u16string& subject_;
-  Deadline deadline_;
+  int64_t endNs_ = 0;
+  std::size_t window_ = kWindowFirst;
+  std::vector<PCRE2_SIZE> mapped_;
   pcre2_match_context* context_ = nullptr;
   pcre2_match_data* data_ = nullptr;
   pcre2_jit_stack* stack_ = nullptr;
