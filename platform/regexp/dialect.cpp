@@ -225,8 +225,8 @@ class Parser {
     NodePtr body = ParseAlternatives(depth + 1);
     if (!body || AtEnd() || Peek() != u')') return nullptr;
     ++pos_;
-    g->canBeEmpty = body->canBeEmpty || g->group == Node::Group::kAhead ||
-                    g->group == Node::Group::kNotAhead;
+    g->canBeEmpty =
+        body->canBeEmpty || g->group == Node::Group::kAhead || g->group == Node::Group::kNotAhead;
     g->children.push_back(std::move(body));
     return g;
   }

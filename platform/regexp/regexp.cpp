@@ -103,9 +103,9 @@ using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
 struct Compiled {
   CodePtr code;
   bool jit = false;
-  bool callouts = false;         // the pattern carries iteration callouts
-  uint32_t groups = 0;           // the dialect's groups
-  std::vector<uint32_t> map;     // PCRE2's number of each of them; empty when the same
+  bool callouts = false;      // the pattern carries iteration callouts
+  uint32_t groups = 0;        // the dialect's groups
+  std::vector<uint32_t> map;  // PCRE2's number of each of them; empty when the same
 };
 
 std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool ignoreCase,
