@@ -417,6 +417,61 @@ TEST_F(RegExpTest, Dialect) {
   }
 }
 
+// Patterns made of the dialect's syntax characters, in any order: each one either fails
+// cleanly or runs, and every match and sub-match it reports lies inside the subject.
+TEST_F(RegExpTest, AnyPatternFailsOrRunsWithinTheSubject) {
+  const std::u16string alphabet = u"()[]{}\\^$.*+?|-,:=!<>0123789abcxuk";
+  const std::u16string subject = u"ab\r\nc{1}[x]-0\\a";
+  uint32_t state = 12345;
+  auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return state >> 16;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string pattern;
+    const std::size_t length = next() % 12;
+    for (std::size_t i = 0; i < length; ++i) pattern += alphabet[next() % alphabet.size()];
+    const Options options{(next() & 1) != 0, (next() & 1) != 0, true};
+    ComObject engine = Engine(pattern, options);
+    ComObject list = VariantToObject(CallMethod(engine, "Execute", Variant(subject)));
+    if (list.IsEmpty()) continue;
+    const int count = Int(GetProperty(list, "Count"));
+    for (int m = 0; m < count; ++m) {
+      ComObject match = VariantToObject(GetProperty(list, "Item", Variant(m)));
+      const int first = Int(GetProperty(match, "FirstIndex"));
+      const int matched = Int(GetProperty(match, "Length"));
+      ASSERT_TRUE(first >= 0 && matched >= 0 && first + matched <= static_cast<int>(subject.size()))
+          << std::string(pattern.begin(), pattern.end());
+      ComObject groups = VariantToObject(GetProperty(match, "SubMatches"));
+      const int subs = Int(GetProperty(groups, "Count"));
+      for (int g = 0; g < subs; ++g) {
+        const Variant sub = GetProperty(groups, "Item", Variant(g));
+        ASSERT_TRUE(sub.IsEmpty() || (sub.AsString() && sub.AsString()->size() <= subject.size()))
+            << std::string(pattern.begin(), pattern.end());
+      }
+    }
+  }
+}
+
+TEST_F(RegExpTest, DeepNestingFailsCleanly) {
+  auto nested = [](int depth, const std::u16string& inner) {
+    std::u16string p;
+    for (int i = 0; i < depth; ++i) p += u"(";
+    p += inner;
+    for (int i = 0; i < depth; ++i) p += u")*";
+    return p;
+  };
+  // Nesting within the limit runs, with every group and its hidden markers mapped away.
+  auto shallow = Matches(nested(100, u"a"), u"aa", kPlain);
+  ASSERT_TRUE(shallow.has_value());
+  ASSERT_EQ(shallow->size(), 1u);
+  EXPECT_EQ((*shallow)[0].value, u"aa");
+  EXPECT_EQ((*shallow)[0].subs.size(), 100u);
+  // Far beyond it the pattern is refused, not a stack overflow.
+  EXPECT_EQ(Matches(nested(100'000, u"a"), u"a", kPlain), std::nullopt);
+  EXPECT_EQ(Matches(std::u16string(100'000, u'(') + u"a", u"a", kPlain), std::nullopt);
+}
+
 TEST_F(RegExpTest, GroupThatTakesNoPartIsEmpty) {
   ComObject engine = Engine(u"(a)|(b)", kPlain);
   ComObject list = VariantToObject(CallMethod(engine, "Execute", Variant(std::u16string(u"b"))));
