@@ -29,12 +29,16 @@ constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
 // The most offsets a match list keeps, and the longest result Replace builds (code units).
 constexpr std::size_t kMaxOffsets = std::size_t{1} << 26;
 constexpr std::size_t kMaxReplaceUnits = std::size_t{1} << 26;
-// Start offsets one pcre2_match call may try: the window starts small, doubles while a
-// window takes less than kWindowFastNs and halves when one takes more than kWindowSlowNs, so
-// the clock is read often on costly patterns and seldom on cheap ones.
-constexpr std::size_t kWindowFirst = 1024;
-constexpr std::size_t kWindowMin = 16;
-constexpr std::size_t kWindowMax = std::size_t{1} << 24;
+// The search goes through the subject in windows of start offsets (the offset limit), one
+// pcre2_match call each, and reads the clock between windows. A fast window runs under a low
+// per-start match limit, so a call's work stays small however many start positions it holds;
+// when a start position needs more, that window is searched again, carefully: under the full
+// limit, in windows of a few start positions. A window doubles while it takes less than
+// kWindowFastNs and halves when it takes more than kWindowSlowNs.
+constexpr uint32_t kFastMatchLimit = 5'000;
+constexpr std::size_t kWindowFirst = 256;
+constexpr std::size_t kWindowMax = std::size_t{1} << 15;
+constexpr std::size_t kCarefulWindowMax = 16;
 constexpr int64_t kWindowFastNs = 4'000'000;
 constexpr int64_t kWindowSlowNs = 20'000'000;
 // Deepest nesting PCRE2 accepts: the rewritten pattern nests deeper than the dialect's.
@@ -177,7 +181,6 @@ class Runner {
     data_ = pcre2_match_data_create_from_pattern(compiled.code.get(), nullptr);
     if (!compiled.map.empty()) mapped_.resize(2 * (compiled.groups + std::size_t{1}));
     if (context_) {
-      pcre2_set_match_limit(context_, kMatchLimit);
       pcre2_set_heap_limit(context_, kHeapLimitKiB);
       if (compiled.callouts) pcre2_set_callout(context_, OnCallout, nullptr);
       if (compiled.jit) {
@@ -226,13 +229,23 @@ class Runner {
     for (;;) {
       const int64_t begin = NowNs();
       if (begin > endNs_) return PCRE2_ERROR_CALLOUT;
-      const std::size_t last = length - from > window_ ? from + window_ : length;
+      const bool careful = from < carefulEnd_;
+      std::size_t& window = careful ? carefulWindow_ : window_;
+      std::size_t last = length - from > window ? from + window : length;
+      if (careful && last > carefulEnd_) last = carefulEnd_;
       pcre2_set_offset_limit(context_, last);
+      pcre2_set_match_limit(context_, careful ? kMatchLimit : kFastMatchLimit);
       const int rc = Match(from);
+      if (rc == PCRE2_ERROR_MATCHLIMIT && !careful) {
+        carefulEnd_ = last;  // search this window again, carefully
+        carefulWindow_ = 1;
+        continue;
+      }
       if (rc != PCRE2_ERROR_NOMATCH || last >= length) return rc;
       const int64_t spent = NowNs() - begin;
-      if (spent < kWindowFastNs && window_ < kWindowMax) window_ *= 2;
-      if (spent > kWindowSlowNs && window_ > kWindowMin) window_ /= 2;
+      const std::size_t most = careful ? kCarefulWindowMax : kWindowMax;
+      if (spent < kWindowFastNs && window < most) window *= 2;
+      if (spent > kWindowSlowNs && window > 1) window /= 2;
       from = last + 1;
     }
   }
@@ -264,6 +277,8 @@ class Runner {
   const std::u16string& subject_;
   int64_t endNs_ = 0;
   std::size_t window_ = kWindowFirst;
+  std::size_t carefulWindow_ = 1;
+  std::size_t carefulEnd_ = 0;  // start offsets below this are searched carefully
   std::vector<PCRE2_SIZE> mapped_;
   pcre2_match_context* context_ = nullptr;
   pcre2_match_data* data_ = nullptr;
