@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -174,7 +175,7 @@ int OnCallout(pcre2_callout_block* block, void*) {
 // run overruns its budget by at most about one window's work.
 class Runner {
  public:
-  Runner(const Compiled& compiled, const std::u16string& subject)
+  Runner(const Compiled& compiled, std::u16string_view subject)
       : compiled_(compiled), subject_(subject) {
     endNs_ = NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
     context_ = pcre2_match_context_create(nullptr);
@@ -274,7 +275,7 @@ class Runner {
   }
 
   const Compiled& compiled_;
-  const std::u16string& subject_;
+  std::u16string_view subject_;
   int64_t endNs_ = 0;
   std::size_t window_ = kWindowFirst;
   std::size_t carefulWindow_ = 1;
@@ -285,19 +286,91 @@ class Runner {
   pcre2_jit_stack* stack_ = nullptr;
 };
 
+// The text argument of Execute, Replace or Test as UTF-16 code units, for the length of the
+// call: a view of a string, or of a byte array's bytes where they already lie as the host's
+// code units (little-endian, two-aligned), else a converted copy.
+class Subject {
+ public:
+  bool Read(const Variant& v) {
+    if (const auto* s = v.AsString()) {
+      view_ = *s;
+      return true;
+    }
+    const auto* a = v.AsByteArray();
+    if (a && std::endian::native == std::endian::little &&
+        reinterpret_cast<std::uintptr_t>(a->bytes.data()) % alignof(char16_t) == 0) {
+      view_ = std::u16string_view(reinterpret_cast<const char16_t*>(a->bytes.data()),
+                                  a->bytes.size() / 2);
+      return true;
+    }
+    if (!VariantToWide(v, copy_)) return false;
+    view_ = copy_;
+    return true;
+  }
+  std::u16string_view view() const { return view_; }
+
+ private:
+  std::u16string copy_;
+  std::u16string_view view_;
+};
+
 // ---- Match objects ----------------------------------------------------------------------
 
-// Every match of one Execute: the subject and, per match, the start and end of the whole
-// match and of each group (kUnset for a group that took no part).
+// Every match of one Execute: per match, the start and end of the whole match and of each
+// group (kUnset for a group that took no part), and the text they need. That text is, per
+// match, the stretch of the subject from its first to its last offset, so a few matches in a
+// long subject keep little; where the stretches together would be longer than the subject,
+// it is the whole subject.
 struct MatchList {
   static constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
-  std::u16string subject;
   std::size_t groups = 0;
   std::vector<uint32_t> offsets;
+  std::u16string text;
+  // Per match: the subject offset where its stretch begins and where the stretch stands in
+  // `text`. Empty when `text` is the whole subject.
+  std::vector<uint32_t> stretches;
 
   std::size_t PerMatch() const { return 2 * (groups + 1); }
   std::size_t Count() const { return offsets.size() / PerMatch(); }
   const uint32_t* At(std::size_t match) const { return offsets.data() + match * PerMatch(); }
+
+  // The subject's units [begin, end) of a match (both within its offsets).
+  std::u16string Slice(std::size_t match, uint32_t begin, uint32_t end) const {
+    if (stretches.empty()) return text.substr(begin, end - begin);
+    return text.substr(stretches[2 * match + 1] + (begin - stretches[2 * match]), end - begin);
+  }
+
+  // Keeps what Slice needs of `subject`, once every match is in.
+  void KeepText(std::u16string_view subject) {
+    const std::size_t count = Count();
+    const std::size_t per = PerMatch();
+    std::size_t total = 0;
+    std::vector<uint32_t> bounds(2 * count);
+    for (std::size_t m = 0; m < count; ++m) {
+      const uint32_t* at = At(m);
+      uint32_t lo = at[0];
+      uint32_t hi = at[1] < at[0] ? at[0] : at[1];
+      for (std::size_t k = 2; k < per; k += 2) {
+        if (at[k] == kUnset || at[k + 1] < at[k]) continue;
+        if (at[k] < lo) lo = at[k];
+        if (at[k + 1] > hi) hi = at[k + 1];
+      }
+      bounds[2 * m] = lo;
+      bounds[2 * m + 1] = hi;
+      total += hi - lo;
+      if (total > subject.size()) {
+        text.assign(subject);
+        return;
+      }
+    }
+    text.reserve(total);
+    stretches.resize(2 * count);
+    for (std::size_t m = 0; m < count; ++m) {
+      stretches[2 * m] = bounds[2 * m];
+      stretches[2 * m + 1] = static_cast<uint32_t>(text.size());
+      text.append(subject.substr(bounds[2 * m], bounds[2 * m + 1] - bounds[2 * m]));
+    }
+  }
 };
 
 class SubMatchesObject final : public AutomationObject {
@@ -317,7 +390,7 @@ class SubMatchesObject final : public AutomationObject {
       if (at[0] == MatchList::kUnset || at[1] < at[0]) {
         result.Clear();
       } else {
-        result = Variant(list_->subject.substr(at[0], at[1] - at[0]));
+        result = Variant(list_->Slice(match_, at[0], at[1]));
       }
       return true;
     }
@@ -339,7 +412,7 @@ class MatchObject final : public AutomationObject {
     const uint32_t* at = list_->At(match_);
     const uint32_t end = at[1] < at[0] ? at[0] : at[1];
     if (NameIs(member, "Value")) {
-      result = Variant(list_->subject.substr(at[0], end - at[0]));
+      result = Variant(list_->Slice(match_, at[0], end));
     } else if (NameIs(member, "FirstIndex")) {
       result = CountVariant(at[0]);
     } else if (NameIs(member, "Length")) {
@@ -387,13 +460,13 @@ class MatchCollectionObject final : public AutomationObject {
 // `out` would grow past kMaxReplaceUnits: a replacement full of $` or $' on a long subject
 // asks for far more than that.
 bool AppendReplacement(std::u16string& out, const std::u16string& replacement,
-                       const std::u16string& subject, const PCRE2_SIZE* ov, uint32_t groups) {
+                       std::u16string_view subject, const PCRE2_SIZE* ov, uint32_t groups) {
   auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
   auto fits = [&](std::size_t more) { return more <= kMaxReplaceUnits - out.size(); };
   auto appendPart = [&](std::size_t begin, std::size_t end) {
     if (end <= begin) return true;
     if (!fits(end - begin)) return false;
-    out.append(subject, begin, end - begin);
+    out.append(subject.substr(begin, end - begin));
     return true;
   };
   auto appendGroup = [&](std::size_t g) {
@@ -499,11 +572,12 @@ class RegExpObject final : public AutomationObject {
 
   bool Execute(const Variant& text, Variant& result) {
     auto list = std::make_shared<MatchList>();
-    if (!VariantToWide(text, list->subject)) return false;
+    Subject subject;
+    if (!subject.Read(text)) return false;
     const Compiled* code = Code();
-    if (!code || list->subject.size() >= MatchList::kUnset) return false;
+    if (!code || subject.view().size() >= MatchList::kUnset) return false;
     list->groups = code->groups;
-    Runner runner(*code, list->subject);
+    Runner runner(*code, subject.view());
     const std::size_t per = list->PerMatch();
     bool ok = runner.Run(global_, [&](const PCRE2_SIZE* ov) {
       if (list->offsets.size() + per > kMaxOffsets) return false;
@@ -515,16 +589,16 @@ class RegExpObject final : public AutomationObject {
     });
     if (!ok) return false;
     list->offsets.shrink_to_fit();
+    list->KeepText(subject.view());
     result = Variant(ComObject(new MatchCollectionObject(std::move(list))));
     return true;
   }
 
   bool Replace(const Variant& text, const Variant& replacementValue, Variant& result) {
-    std::u16string subject;
+    Subject subjectText;
     std::u16string replacement;
-    if (!VariantToWide(text, subject) || !VariantToWide(replacementValue, replacement)) {
-      return false;
-    }
+    if (!subjectText.Read(text) || !VariantToWide(replacementValue, replacement)) return false;
+    const std::u16string_view subject = subjectText.view();
     const Compiled* code = Code();
     if (!code) return false;
     std::u16string out;
@@ -533,24 +607,24 @@ class RegExpObject final : public AutomationObject {
     bool ok = runner.Run(global_, [&](const PCRE2_SIZE* ov) {
       std::size_t begin = ov[0] < copied ? copied : ov[0];
       if (begin - copied > kMaxReplaceUnits - out.size()) return false;
-      out.append(subject, copied, begin - copied);
+      out.append(subject.substr(copied, begin - copied));
       if (!AppendReplacement(out, replacement, subject, ov, code->groups)) return false;
       copied = ov[1] > begin ? ov[1] : begin;
       return true;
     });
     if (!ok || subject.size() - copied > kMaxReplaceUnits - out.size()) return false;
-    out.append(subject, copied);
+    out.append(subject.substr(copied));
     result = Variant(std::move(out));
     return true;
   }
 
   bool Test(const Variant& text, Variant& result) {
-    std::u16string subject;
-    if (!VariantToWide(text, subject)) return false;
+    Subject subject;
+    if (!subject.Read(text)) return false;
     const Compiled* code = Code();
     if (!code) return false;
     bool found = false;
-    Runner runner(*code, subject);
+    Runner runner(*code, subject.view());
     if (!runner.Run(false, [&](const PCRE2_SIZE*) { return found = true; })) return false;
     result = Variant(found);
     return true;
