@@ -171,8 +171,9 @@ int OnCallout(pcre2_callout_block* block, void*) {
 //
 // PCRE2 applies its match limit to each start position on its own, so one call over a long
 // subject may try very many costly start positions. Each call is therefore held to a window
-// of start offsets (the offset limit), and the time budget is checked between windows, so a
-// run overruns its budget by at most about one window's work.
+// of start offsets (the offset limit), and the time budget is checked between windows. A
+// window's work is small: a fast window holds start positions that each stay under the low
+// limit, a careful one only a few start positions. So a run overruns its budget by little.
 class Runner {
  public:
   Runner(const Compiled& compiled, std::u16string_view subject)
