@@ -24,8 +24,7 @@ struct Node {
 
   Kind kind = Kind::kSeq;
   std::vector<NodePtr> children;  // kSeq, kAlt; kGroup and kRepeat hold one
-  char16_t unit = 0;              // kChar
-  std::u16string raw;             // kRaw: PCRE2 text
+  std::u16string raw;             // kChar: a run of literal units; kRaw: PCRE2 text
   bool consumes = false;          // kRaw: always takes one unit
   Group group = Group::kPlain;    // kGroup
   uint32_t number = 0;            // kGroup capture, kBackRef: the dialect's group number
@@ -97,6 +96,13 @@ class Parser {
           rep->lazy = true;
           ++pos_;
         }
+        NodePtr& last = seq->children.back();
+        if (last->kind == Node::Kind::kChar && last->raw.size() > 1) {
+          // The quantifier takes the run's last unit only.
+          NodePtr unit = Char(last->raw.back());
+          last->raw.pop_back();
+          seq->children.push_back(std::move(unit));
+        }
         NodePtr atom = std::move(seq->children.back());
         rep->canBeEmpty = min == 0 || atom->canBeEmpty;
         rep->children.push_back(std::move(atom));
@@ -107,7 +113,13 @@ class Parser {
       if (bad_) return nullptr;
       NodePtr atom = ParseAtom(depth, quantifiable);
       if (!atom) return nullptr;
-      seq->children.push_back(std::move(atom));
+      // Literal units gather into runs, so a long pattern costs little memory.
+      if (atom->kind == Node::Kind::kChar && !seq->children.empty() &&
+          seq->children.back()->kind == Node::Kind::kChar) {
+        seq->children.back()->raw += atom->raw;
+      } else {
+        seq->children.push_back(std::move(atom));
+      }
     }
     seq->canBeEmpty = true;
     for (const NodePtr& c : seq->children) seq->canBeEmpty = seq->canBeEmpty && c->canBeEmpty;
@@ -162,7 +174,7 @@ class Parser {
 
   NodePtr Char(char16_t unit) {
     auto n = Node::Make(Node::Kind::kChar);
-    n->unit = unit;
+    n->raw.assign(1, unit);
     n->canBeEmpty = false;
     return n;
   }
@@ -489,7 +501,7 @@ class Writer {
         }
         break;
       case Node::Kind::kChar:
-        Parser::AppendUnit(out(), n.unit);
+        for (char16_t unit : n.raw) Parser::AppendUnit(out(), unit);
         break;
       case Node::Kind::kRaw:
         if (n.raw == u"^") {

@@ -113,8 +113,8 @@ struct Compiled {
   std::vector<uint32_t> map;  // PCRE2's number of each of them; empty when the same
 };
 
-std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool ignoreCase,
-                                        bool multiline) {
+std::shared_ptr<const Compiled> CompileOrThrow(const std::u16string& pattern, bool ignoreCase,
+                                               bool multiline) {
   Translation t;
   if (!TranslatePattern(pattern, multiline, t)) return nullptr;
   // `.` is every unit but LF (no DOTALL, newline LF); `^` and `$` come written out.
@@ -144,6 +144,16 @@ std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool igno
     }
   }
   return compiled;
+}
+
+// A pattern too large for the memory at hand fails like one that does not compile.
+std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool ignoreCase,
+                                        bool multiline) {
+  try {
+    return CompileOrThrow(pattern, ignoreCase, multiline);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 // ---- Running ----------------------------------------------------------------------------

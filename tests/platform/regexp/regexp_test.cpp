@@ -362,6 +362,12 @@ TEST_F(RegExpTest, Dialect) {
       {"{n,}", u"a{2,}", u"aaa", kPlain, {{{u"aaa", 0}}}},
       {"{n,m} lazy", u"a{1,2}?", u"aa", kPlain, {{{u"a", 0}}}},
       {"{0}", u"xa{0}", u"xa", kPlain, {{{u"x", 0}}}},
+      {"a quantifier takes the last unit only",
+       u"abc+d{2}",
+       u"abcccdd abcabcdd",
+       kGlobal,
+       {{{u"abcccdd", 0}, {u"abcdd", 11}}}},
+      {"an escaped unit takes the quantifier", u"a\\x41{2}", u"aAA", kPlain, {{{u"aAA", 0}}}},
       // Repetition and captures.
       {"lazy", u"<.*?>", u"<a><b>", kGlobal, {{{u"<a>", 0}, {u"<b>", 3}}}},
       {"greedy", u"<.*>", u"<a><b>", kGlobal, {{{u"<a><b>", 0}}}},
