@@ -9,9 +9,12 @@
 // stands for itself; every other `(?` form, a quantifier with nothing to repeat, a second
 // quantifier, a bad range, an unclosed class or group and a trailing backslash are errors.
 //
-// A repetition whose body can match empty carries hidden marker groups and string callouts,
-// so an iteration beyond the first required one that consumes nothing fails (see
-// IterationMustFail); the hidden groups are mapped away by `groups`.
+// A repetition whose body can match empty and that requires at most one iteration (`*`, `?`,
+// `+`, `{0,m}`, `{1,m}`, ...) carries hidden marker groups and string callouts, so an
+// optional iteration that consumes nothing fails and leaves no capture (see
+// IterationMustFail); the hidden groups are mapped away by `groups`. With two or more
+// required iterations the optional ones follow PCRE2: one may match empty, then the
+// repetition stops.
 #pragma once
 
 #include <cstddef>
