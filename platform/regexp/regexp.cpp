@@ -42,6 +42,10 @@ constexpr std::size_t kWindowMax = std::size_t{1} << 15;
 constexpr std::size_t kCarefulWindowMax = 16;
 constexpr int64_t kWindowFastNs = 4'000'000;
 constexpr int64_t kWindowSlowNs = 20'000'000;
+// Where JIT cannot run (not compiled, or past its stack), the interpreter searches the rest of
+// the subject in one call, as its start-of-match scan ignores the offset limit; a callout in
+// front of the pattern then checks the time budget at every eighth start position.
+constexpr uint32_t kStartCallout = 255;
 // Deepest nesting PCRE2 accepts: the rewritten pattern nests deeper than the dialect's.
 constexpr uint32_t kParensNestLimit = 1000;
 
@@ -107,11 +111,26 @@ using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
 
 struct Compiled {
   CodePtr code;
+  std::u16string pattern;  // as handed to PCRE2, with its options
+  uint32_t options = 0;
   bool jit = false;
   bool callouts = false;      // the pattern carries iteration callouts
   uint32_t groups = 0;        // the dialect's groups
   std::vector<uint32_t> map;  // PCRE2's number of each of them; empty when the same
 };
+
+CodePtr CompileCode(const std::u16string& pattern, uint32_t options) {
+  pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
+  if (!cc) return nullptr;
+  pcre2_set_newline(cc, PCRE2_NEWLINE_LF);
+  pcre2_set_parens_nest_limit(cc, kParensNestLimit);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
+                             &error, &offset, cc));
+  pcre2_compile_context_free(cc);
+  return code;
+}
 
 std::shared_ptr<const Compiled> CompileOrThrow(const std::u16string& pattern, bool ignoreCase,
                                                bool multiline) {
@@ -123,17 +142,11 @@ std::shared_ptr<const Compiled> CompileOrThrow(const std::u16string& pattern, bo
   if (ignoreCase) options |= PCRE2_CASELESS;
   // A callout's failure must be able to take back what an item before it consumed.
   if (t.callouts) options |= PCRE2_NO_AUTO_POSSESS;
-  pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
-  if (!cc) return nullptr;
-  pcre2_set_newline(cc, PCRE2_NEWLINE_LF);
-  pcre2_set_parens_nest_limit(cc, kParensNestLimit);
-  int error = 0;
-  PCRE2_SIZE offset = 0;
   auto compiled = std::make_shared<Compiled>();
-  compiled->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(t.pattern.data()),
-                                     t.pattern.size(), options, &error, &offset, cc));
-  pcre2_compile_context_free(cc);
+  compiled->code = CompileCode(t.pattern, options);
   if (!compiled->code) return nullptr;
+  compiled->pattern = std::move(t.pattern);
+  compiled->options = options;
   compiled->jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
   compiled->callouts = t.callouts;
   compiled->groups = static_cast<uint32_t>(t.groups.size());
@@ -165,7 +178,19 @@ int64_t NowNs() {
 }
 
 // The iteration callout of the dialect's repetitions.
-int OnCallout(pcre2_callout_block* block, void*) {
+struct Deadline {
+  int64_t endNs = 0;
+  uint32_t starts = 0;
+};
+
+// The start callout of the interpreter's search and the iteration callouts of the dialect.
+int OnCallout(pcre2_callout_block* block, void* data) {
+  if (!block->callout_string) {
+    if (block->callout_number != kStartCallout) return 0;
+    auto* deadline = static_cast<Deadline*>(data);
+    if ((++deadline->starts & 7) != 0) return 0;
+    return NowNs() > deadline->endNs ? PCRE2_ERROR_CALLOUT : 0;
+  }
   std::u16string_view argument;
   if (block->callout_string) {
     argument = std::u16string_view(reinterpret_cast<const char16_t*>(block->callout_string),
@@ -188,13 +213,13 @@ class Runner {
  public:
   Runner(const Compiled& compiled, std::u16string_view subject)
       : compiled_(compiled), subject_(subject) {
-    endNs_ = NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
+    deadline_.endNs = NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
     context_ = pcre2_match_context_create(nullptr);
     data_ = pcre2_match_data_create_from_pattern(compiled.code.get(), nullptr);
     if (!compiled.map.empty()) mapped_.resize(2 * (compiled.groups + std::size_t{1}));
     if (context_) {
       pcre2_set_heap_limit(context_, kHeapLimitKiB);
-      if (compiled.callouts) pcre2_set_callout(context_, OnCallout, nullptr);
+      pcre2_set_callout(context_, OnCallout, &deadline_);
       if (compiled.jit) {
         stack_ = pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr);
         if (stack_) pcre2_jit_stack_assign(context_, nullptr, stack_);
@@ -236,18 +261,21 @@ class Runner {
  private:
   // The first match that starts at or after `start`, window by window.
   int Search(std::size_t start) {
+    if (!compiled_.jit) return SearchRest(start);
     const std::size_t length = subject_.size();
     std::size_t from = start;
     for (;;) {
       const int64_t begin = NowNs();
-      if (begin > endNs_) return PCRE2_ERROR_CALLOUT;
+      if (begin > deadline_.endNs) return PCRE2_ERROR_CALLOUT;
       const bool careful = from < carefulEnd_;
       std::size_t& window = careful ? carefulWindow_ : window_;
       std::size_t last = length - from > window ? from + window : length;
       if (careful && last > carefulEnd_) last = carefulEnd_;
       pcre2_set_offset_limit(context_, last);
       pcre2_set_match_limit(context_, careful ? kMatchLimit : kFastMatchLimit);
-      const int rc = Match(from);
+      const int rc =
+          pcre2_match(compiled_.code.get(), Units(), subject_.size(), from, 0, data_, context_);
+      if (rc == PCRE2_ERROR_JIT_STACKLIMIT) return SearchRest(from);
       if (rc == PCRE2_ERROR_MATCHLIMIT && !careful) {
         carefulEnd_ = last;  // search this window again, carefully
         carefulWindow_ = 1;
@@ -274,20 +302,28 @@ class Runner {
     return mapped_.data();
   }
 
-  int Match(std::size_t start) {
-    auto subject = reinterpret_cast<PCRE2_SPTR>(subject_.data());
-    int rc = pcre2_match(compiled_.code.get(), subject, subject_.size(), start, 0, data_, context_);
-    if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
-      // The interpreter keeps its backtracking on the heap, under the heap limit.
-      rc = pcre2_match(compiled_.code.get(), subject, subject_.size(), start, PCRE2_NO_JIT, data_,
-                       context_);
+  PCRE2_SPTR Units() const { return reinterpret_cast<PCRE2_SPTR>(subject_.data()); }
+
+  // The interpreter's search from `start` to the end, in one call under the full limit. It
+  // keeps its backtracking on the heap, under the heap limit.
+  int SearchRest(std::size_t start) {
+    if (NowNs() > deadline_.endNs) return PCRE2_ERROR_CALLOUT;
+    if (!rest_) {
+      try {
+        rest_ = CompileCode(u"(?C255)(?:" + compiled_.pattern + u")", compiled_.options);
+      } catch (const std::bad_alloc&) {
+      }
+      if (!rest_) return PCRE2_ERROR_NOMEMORY;
     }
-    return rc;
+    pcre2_set_offset_limit(context_, PCRE2_UNSET);
+    pcre2_set_match_limit(context_, kMatchLimit);
+    return pcre2_match(rest_.get(), Units(), subject_.size(), start, 0, data_, context_);
   }
 
   const Compiled& compiled_;
   std::u16string_view subject_;
-  int64_t endNs_ = 0;
+  Deadline deadline_;
+  CodePtr rest_;  // the pattern behind the start callout, made on first need
   std::size_t window_ = kWindowFirst;
   std::size_t carefulWindow_ = 1;
   std::size_t carefulEnd_ = 0;  // start offsets below this are searched carefully

@@ -617,6 +617,19 @@ TEST_F(RegExpTest, ReplaceThatWouldGrowPastItsCapFails) {
   EXPECT_TRUE(CallMethod(engine, "Replace", Variant(subject), Variant(many)).IsEmpty());
 }
 
+TEST_F(RegExpTest, BacktrackingDeeperThanTheJitStackStillMatches) {
+  // Every iteration of the group leaves a backtracking point: far more than the JIT stack
+  // holds, so the interpreter takes over, with its frames on the heap.
+  const std::u16string as(300'000, u'a');
+  const std::u16string subject = as + u"c" + std::u16string(2'000'000, u'x') + u"bac";
+  auto found = Matches(u"(?:(a)|b)*c", subject, kGlobal);
+  ASSERT_TRUE(found.has_value());
+  ASSERT_EQ(found->size(), 2u);
+  EXPECT_EQ((*found)[0].value, as + u"c");
+  EXPECT_EQ((*found)[0].subs, std::vector<Sub>{u"a"});
+  EXPECT_EQ((*found)[1], (Found{u"bac", static_cast<int>(subject.size()) - 3, {u"a"}}));
+}
+
 TEST_F(RegExpTest, CatastrophicPatternFailsInsteadOfHanging) {
   // Exponential backtracking from the first start position: the match limit stops it.
   EXPECT_EQ(Matches(u"(a+)+[bc]", std::u16string(100'000, u'a'), kGlobal), std::nullopt);
