@@ -177,7 +177,6 @@ int64_t NowNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-// The iteration callout of the dialect's repetitions.
 struct Deadline {
   int64_t endNs = 0;
   uint32_t starts = 0;
@@ -191,11 +190,8 @@ int OnCallout(pcre2_callout_block* block, void* data) {
     if ((++deadline->starts & 7) != 0) return 0;
     return NowNs() > deadline->endNs ? PCRE2_ERROR_CALLOUT : 0;
   }
-  std::u16string_view argument;
-  if (block->callout_string) {
-    argument = std::u16string_view(reinterpret_cast<const char16_t*>(block->callout_string),
-                                   block->callout_string_length);
-  }
+  const std::u16string_view argument(reinterpret_cast<const char16_t*>(block->callout_string),
+                                     block->callout_string_length);
   return IterationMustFail(argument, block->offset_vector, block->capture_top,
                            block->current_position)
              ? 1
