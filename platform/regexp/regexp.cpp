@@ -1,5 +1,5 @@
-// The "VBScript.RegExp" class: pattern options mapped onto PCRE2's 16-bit library, the match
-// loop, the match objects and the replacement.
+// The "VBScript.RegExp" class: the dialect's pattern (dialect.h) and options mapped onto
+// PCRE2's 16-bit library, the match loop, the match objects and the replacement.
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include "platform/regexp/regexp.h"
 
@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,6 +15,8 @@
 #include <new>
 #include <string>
 #include <vector>
+
+#include "platform/regexp/dialect.h"
 
 namespace quorvel::platform::regexp {
 namespace {
@@ -27,8 +30,24 @@ constexpr std::size_t kJitStackMax = 8 * 1024 * 1024;
 // The most offsets a match list keeps, and the longest result Replace builds (code units).
 constexpr std::size_t kMaxOffsets = std::size_t{1} << 26;
 constexpr std::size_t kMaxReplaceUnits = std::size_t{1} << 26;
-// The callout put in front of every pattern; PCRE2 calls it at each start position tried.
+// The search goes through the subject in windows of start offsets (the offset limit), one
+// pcre2_match call each, and reads the clock between windows. A fast window runs under a low
+// per-start match limit, so a call's work stays small however many start positions it holds;
+// when a start position needs more, that window is searched again, carefully: under the full
+// limit, in windows of a few start positions. A window doubles while it takes less than
+// kWindowFastNs and halves when it takes more than kWindowSlowNs.
+constexpr uint32_t kFastMatchLimit = 5'000;
+constexpr std::size_t kWindowFirst = 256;
+constexpr std::size_t kWindowMax = std::size_t{1} << 15;
+constexpr std::size_t kCarefulWindowMax = 16;
+constexpr int64_t kWindowFastNs = 4'000'000;
+constexpr int64_t kWindowSlowNs = 20'000'000;
+// Where JIT cannot run (not compiled, or past its stack), the interpreter searches the rest of
+// the subject in one call, as its start-of-match scan ignores the offset limit; a callout in
+// front of the pattern then checks the time budget at every eighth start position.
 constexpr uint32_t kStartCallout = 255;
+// Deepest nesting PCRE2 accepts: the rewritten pattern nests deeper than the dialect's.
+constexpr uint32_t kParensNestLimit = 1000;
 
 std::atomic<int64_t> gBudgetMs{10'000};
 
@@ -92,15 +111,19 @@ using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
 
 struct Compiled {
   CodePtr code;
+  std::u16string pattern;  // as handed to PCRE2, with its options
+  uint32_t options = 0;
   bool jit = false;
-  uint32_t groups = 0;
+  bool callouts = false;      // the pattern carries iteration callouts
+  uint32_t groups = 0;        // the dialect's groups
+  std::vector<uint32_t> map;  // PCRE2's number of each of them; empty when the same
 };
 
-CodePtr CompileOne(const std::u16string& pattern, uint32_t options) {
+CodePtr CompileCode(const std::u16string& pattern, uint32_t options) {
   pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
   if (!cc) return nullptr;
   pcre2_set_newline(cc, PCRE2_NEWLINE_LF);
-  pcre2_set_bsr(cc, PCRE2_BSR_ANYCRLF);
+  pcre2_set_parens_nest_limit(cc, kParensNestLimit);
   int error = 0;
   PCRE2_SIZE offset = 0;
   CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options,
@@ -109,23 +132,41 @@ CodePtr CompileOne(const std::u16string& pattern, uint32_t options) {
   return code;
 }
 
+std::shared_ptr<const Compiled> CompileOrThrow(const std::u16string& pattern, bool ignoreCase,
+                                               bool multiline) {
+  Translation t;
+  if (!TranslatePattern(pattern, multiline, t)) return nullptr;
+  // `.` is every unit but LF (no DOTALL, newline LF); `^` and `$` come written out.
+  uint32_t options = PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF | PCRE2_NEVER_UCP |
+                     PCRE2_NEVER_BACKSLASH_C | PCRE2_USE_OFFSET_LIMIT;
+  if (ignoreCase) options |= PCRE2_CASELESS;
+  // A callout's failure must be able to take back what an item before it consumed.
+  if (t.callouts) options |= PCRE2_NO_AUTO_POSSESS;
+  auto compiled = std::make_shared<Compiled>();
+  compiled->code = CompileCode(t.pattern, options);
+  if (!compiled->code) return nullptr;
+  compiled->pattern = std::move(t.pattern);
+  compiled->options = options;
+  compiled->jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
+  compiled->callouts = t.callouts;
+  compiled->groups = static_cast<uint32_t>(t.groups.size());
+  for (uint32_t k = 0; k < t.groups.size(); ++k) {
+    if (t.groups[k] != k + 1) {
+      compiled->map = std::move(t.groups);
+      break;
+    }
+  }
+  return compiled;
+}
+
+// A pattern too large for the memory at hand fails like one that does not compile.
 std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool ignoreCase,
                                         bool multiline) {
-  uint32_t options = PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF |
-                     PCRE2_NEVER_UCP | PCRE2_DOLLAR_ENDONLY;
-  if (ignoreCase) options |= PCRE2_CASELESS;
-  if (multiline) options |= PCRE2_MULTILINE;
-  // The pattern must compile as written; the form that runs carries the start callout in
-  // front. The group keeps the pattern's alternatives together, and \E closes a quote the
-  // pattern leaves open (outside a quote PCRE2 ignores it). When the original compiles, the
-  // wrapped form either means the same or does not compile.
-  if (!CompileOne(pattern, options)) return nullptr;
-  auto compiled = std::make_shared<Compiled>();
-  compiled->code = CompileOne(u"(?C255)(?:" + pattern + u"\\E)", options);
-  if (!compiled->code) return nullptr;
-  compiled->jit = pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0;
-  pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &compiled->groups);
-  return compiled;
+  try {
+    return CompileOrThrow(pattern, ignoreCase, multiline);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 // ---- Running ----------------------------------------------------------------------------
@@ -138,31 +179,41 @@ int64_t NowNs() {
 
 struct Deadline {
   int64_t endNs = 0;
-  uint32_t calls = 0;
+  uint32_t starts = 0;
 };
 
-// The start callout: checks the budget at every eighth start position.
+// The start callout of the interpreter's search and the iteration callouts of the dialect.
 int OnCallout(pcre2_callout_block* block, void* data) {
-  if (block->callout_number != kStartCallout) return 0;
-  auto* deadline = static_cast<Deadline*>(data);
-  if ((++deadline->calls & 7) != 0) return 0;
-  return NowNs() > deadline->endNs ? PCRE2_ERROR_CALLOUT : 0;
+  if (!block->callout_string) {
+    if (block->callout_number != kStartCallout) return 0;
+    auto* deadline = static_cast<Deadline*>(data);
+    if ((++deadline->starts & 7) != 0) return 0;
+    return NowNs() > deadline->endNs ? PCRE2_ERROR_CALLOUT : 0;
+  }
+  const std::u16string_view argument(reinterpret_cast<const char16_t*>(block->callout_string),
+                                     block->callout_string_length);
+  return IterationMustFail(argument, block->offset_vector, block->capture_top,
+                           block->current_position)
+             ? 1
+             : 0;
 }
 
 // One run of a compiled pattern over a subject: the contexts, the match data and the loop.
 //
 // PCRE2 applies its match limit to each start position on its own, so one call over a long
-// subject may try very many costly start positions. The start callout checks the time
-// budget as it goes, so a run overruns its budget by at most a few start positions' work.
+// subject may try very many costly start positions. Each call is therefore held to a window
+// of start offsets (the offset limit), and the time budget is checked between windows. A
+// window's work is small: a fast window holds start positions that each stay under the low
+// limit, a careful one only a few start positions. So a run overruns its budget by little.
 class Runner {
  public:
-  Runner(const Compiled& compiled, const std::u16string& subject)
+  Runner(const Compiled& compiled, std::u16string_view subject)
       : compiled_(compiled), subject_(subject) {
     deadline_.endNs = NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
     context_ = pcre2_match_context_create(nullptr);
     data_ = pcre2_match_data_create_from_pattern(compiled.code.get(), nullptr);
+    if (!compiled.map.empty()) mapped_.resize(2 * (compiled.groups + std::size_t{1}));
     if (context_) {
-      pcre2_set_match_limit(context_, kMatchLimit);
       pcre2_set_heap_limit(context_, kHeapLimitKiB);
       pcre2_set_callout(context_, OnCallout, &deadline_);
       if (compiled.jit) {
@@ -187,10 +238,11 @@ class Runner {
     const std::size_t length = subject_.size();
     std::size_t start = 0;
     while (start <= length) {
-      int rc = Match(start);
+      int rc = Search(start);
       if (rc == PCRE2_ERROR_NOMATCH) return true;
       if (rc < 0) return false;
       const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data_);
+      if (!mapped_.empty()) ov = Mapped(ov);
       if (!onMatch(ov)) return false;
       if (!global) return true;
       // Go on after the match; after an empty one, one unit further.
@@ -203,38 +255,165 @@ class Runner {
   }
 
  private:
-  int Match(std::size_t start) {
-    auto subject = reinterpret_cast<PCRE2_SPTR>(subject_.data());
-    int rc = pcre2_match(compiled_.code.get(), subject, subject_.size(), start, 0, data_, context_);
-    if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
-      // The interpreter keeps its backtracking on the heap, under the heap limit.
-      rc = pcre2_match(compiled_.code.get(), subject, subject_.size(), start, PCRE2_NO_JIT, data_,
-                       context_);
+  // The first match that starts at or after `start`, window by window.
+  int Search(std::size_t start) {
+    if (!compiled_.jit) return SearchRest(start);
+    const std::size_t length = subject_.size();
+    std::size_t from = start;
+    for (;;) {
+      const int64_t begin = NowNs();
+      if (begin > deadline_.endNs) return PCRE2_ERROR_CALLOUT;
+      const bool careful = from < carefulEnd_;
+      std::size_t& window = careful ? carefulWindow_ : window_;
+      std::size_t last = length - from > window ? from + window : length;
+      if (careful && last > carefulEnd_) last = carefulEnd_;
+      pcre2_set_offset_limit(context_, last);
+      pcre2_set_match_limit(context_, careful ? kMatchLimit : kFastMatchLimit);
+      const int rc =
+          pcre2_match(compiled_.code.get(), Units(), subject_.size(), from, 0, data_, context_);
+      if (rc == PCRE2_ERROR_JIT_STACKLIMIT) return SearchRest(from);
+      if (rc == PCRE2_ERROR_MATCHLIMIT && !careful) {
+        carefulEnd_ = last;  // search this window again, carefully
+        carefulWindow_ = 1;
+        continue;
+      }
+      if (rc != PCRE2_ERROR_NOMATCH || last >= length) return rc;
+      const int64_t spent = NowNs() - begin;
+      const std::size_t most = careful ? kCarefulWindowMax : kWindowMax;
+      if (spent < kWindowFastNs && window < most) window *= 2;
+      if (spent > kWindowSlowNs && window > 1) window /= 2;
+      from = last + 1;
     }
-    return rc;
+  }
+
+  // The offsets in the dialect's group numbering.
+  const PCRE2_SIZE* Mapped(const PCRE2_SIZE* ov) {
+    mapped_[0] = ov[0];
+    mapped_[1] = ov[1];
+    for (std::size_t k = 0; k < compiled_.groups; ++k) {
+      const uint32_t g = compiled_.map[k];
+      mapped_[2 * k + 2] = ov[2 * g];
+      mapped_[2 * k + 3] = ov[2 * g + 1];
+    }
+    return mapped_.data();
+  }
+
+  PCRE2_SPTR Units() const { return reinterpret_cast<PCRE2_SPTR>(subject_.data()); }
+
+  // The interpreter's search from `start` to the end, in one call under the full limit. It
+  // keeps its backtracking on the heap, under the heap limit.
+  int SearchRest(std::size_t start) {
+    if (NowNs() > deadline_.endNs) return PCRE2_ERROR_CALLOUT;
+    if (!rest_) {
+      try {
+        rest_ = CompileCode(u"(?C255)(?:" + compiled_.pattern + u")", compiled_.options);
+      } catch (const std::bad_alloc&) {
+      }
+      if (!rest_) return PCRE2_ERROR_NOMEMORY;
+    }
+    pcre2_set_offset_limit(context_, PCRE2_UNSET);
+    pcre2_set_match_limit(context_, kMatchLimit);
+    return pcre2_match(rest_.get(), Units(), subject_.size(), start, 0, data_, context_);
   }
 
   const Compiled& compiled_;
-  const std::u16string& subject_;
+  std::u16string_view subject_;
   Deadline deadline_;
+  CodePtr rest_;  // the pattern behind the start callout, made on first need
+  std::size_t window_ = kWindowFirst;
+  std::size_t carefulWindow_ = 1;
+  std::size_t carefulEnd_ = 0;  // start offsets below this are searched carefully
+  std::vector<PCRE2_SIZE> mapped_;
   pcre2_match_context* context_ = nullptr;
   pcre2_match_data* data_ = nullptr;
   pcre2_jit_stack* stack_ = nullptr;
 };
 
+// The text argument of Execute, Replace or Test as UTF-16 code units, for the length of the
+// call: a view of a string, or of a byte array's bytes where they already lie as the host's
+// code units (little-endian, two-aligned), else a converted copy.
+class Subject {
+ public:
+  bool Read(const Variant& v) {
+    if (const auto* s = v.AsString()) {
+      view_ = *s;
+      return true;
+    }
+    const auto* a = v.AsByteArray();
+    if (a && std::endian::native == std::endian::little &&
+        reinterpret_cast<std::uintptr_t>(a->bytes.data()) % alignof(char16_t) == 0) {
+      view_ = std::u16string_view(reinterpret_cast<const char16_t*>(a->bytes.data()),
+                                  a->bytes.size() / 2);
+      return true;
+    }
+    if (!VariantToWide(v, copy_)) return false;
+    view_ = copy_;
+    return true;
+  }
+  std::u16string_view view() const { return view_; }
+
+ private:
+  std::u16string copy_;
+  std::u16string_view view_;
+};
+
 // ---- Match objects ----------------------------------------------------------------------
 
-// Every match of one Execute: the subject and, per match, the start and end of the whole
-// match and of each group (kUnset for a group that took no part).
+// Every match of one Execute: per match, the start and end of the whole match and of each
+// group (kUnset for a group that took no part), and the text they need. That text is, per
+// match, the stretch of the subject from its first to its last offset, so a few matches in a
+// long subject keep little; where the stretches together would be longer than the subject,
+// it is the whole subject.
 struct MatchList {
   static constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
-  std::u16string subject;
   std::size_t groups = 0;
   std::vector<uint32_t> offsets;
+  std::u16string text;
+  // Per match: the subject offset where its stretch begins and where the stretch stands in
+  // `text`. Empty when `text` is the whole subject.
+  std::vector<uint32_t> stretches;
 
   std::size_t PerMatch() const { return 2 * (groups + 1); }
   std::size_t Count() const { return offsets.size() / PerMatch(); }
   const uint32_t* At(std::size_t match) const { return offsets.data() + match * PerMatch(); }
+
+  // The subject's units [begin, end) of a match (both within its offsets).
+  std::u16string Slice(std::size_t match, uint32_t begin, uint32_t end) const {
+    if (stretches.empty()) return text.substr(begin, end - begin);
+    return text.substr(stretches[2 * match + 1] + (begin - stretches[2 * match]), end - begin);
+  }
+
+  // Keeps what Slice needs of `subject`, once every match is in.
+  void KeepText(std::u16string_view subject) {
+    const std::size_t count = Count();
+    const std::size_t per = PerMatch();
+    std::size_t total = 0;
+    std::vector<uint32_t> bounds(2 * count);
+    for (std::size_t m = 0; m < count; ++m) {
+      const uint32_t* at = At(m);
+      uint32_t lo = at[0];
+      uint32_t hi = at[1] < at[0] ? at[0] : at[1];
+      for (std::size_t k = 2; k < per; k += 2) {
+        if (at[k] == kUnset || at[k + 1] < at[k]) continue;
+        if (at[k] < lo) lo = at[k];
+        if (at[k + 1] > hi) hi = at[k + 1];
+      }
+      bounds[2 * m] = lo;
+      bounds[2 * m + 1] = hi;
+      total += hi - lo;
+      if (total > subject.size()) {
+        text.assign(subject);
+        return;
+      }
+    }
+    text.reserve(total);
+    stretches.resize(2 * count);
+    for (std::size_t m = 0; m < count; ++m) {
+      stretches[2 * m] = bounds[2 * m];
+      stretches[2 * m + 1] = static_cast<uint32_t>(text.size());
+      text.append(subject.substr(bounds[2 * m], bounds[2 * m + 1] - bounds[2 * m]));
+    }
+  }
 };
 
 class SubMatchesObject final : public AutomationObject {
@@ -254,7 +433,7 @@ class SubMatchesObject final : public AutomationObject {
       if (at[0] == MatchList::kUnset || at[1] < at[0]) {
         result.Clear();
       } else {
-        result = Variant(list_->subject.substr(at[0], at[1] - at[0]));
+        result = Variant(list_->Slice(match_, at[0], at[1]));
       }
       return true;
     }
@@ -276,7 +455,7 @@ class MatchObject final : public AutomationObject {
     const uint32_t* at = list_->At(match_);
     const uint32_t end = at[1] < at[0] ? at[0] : at[1];
     if (NameIs(member, "Value")) {
-      result = Variant(list_->subject.substr(at[0], end - at[0]));
+      result = Variant(list_->Slice(match_, at[0], end));
     } else if (NameIs(member, "FirstIndex")) {
       result = CountVariant(at[0]);
     } else if (NameIs(member, "Length")) {
@@ -324,13 +503,13 @@ class MatchCollectionObject final : public AutomationObject {
 // `out` would grow past kMaxReplaceUnits: a replacement full of $` or $' on a long subject
 // asks for far more than that.
 bool AppendReplacement(std::u16string& out, const std::u16string& replacement,
-                       const std::u16string& subject, const PCRE2_SIZE* ov, uint32_t groups) {
+                       std::u16string_view subject, const PCRE2_SIZE* ov, uint32_t groups) {
   auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
   auto fits = [&](std::size_t more) { return more <= kMaxReplaceUnits - out.size(); };
   auto appendPart = [&](std::size_t begin, std::size_t end) {
     if (end <= begin) return true;
     if (!fits(end - begin)) return false;
-    out.append(subject, begin, end - begin);
+    out.append(subject.substr(begin, end - begin));
     return true;
   };
   auto appendGroup = [&](std::size_t g) {
@@ -436,11 +615,12 @@ class RegExpObject final : public AutomationObject {
 
   bool Execute(const Variant& text, Variant& result) {
     auto list = std::make_shared<MatchList>();
-    if (!VariantToWide(text, list->subject)) return false;
+    Subject subject;
+    if (!subject.Read(text)) return false;
     const Compiled* code = Code();
-    if (!code || list->subject.size() >= MatchList::kUnset) return false;
+    if (!code || subject.view().size() >= MatchList::kUnset) return false;
     list->groups = code->groups;
-    Runner runner(*code, list->subject);
+    Runner runner(*code, subject.view());
     const std::size_t per = list->PerMatch();
     bool ok = runner.Run(global_, [&](const PCRE2_SIZE* ov) {
       if (list->offsets.size() + per > kMaxOffsets) return false;
@@ -452,16 +632,16 @@ class RegExpObject final : public AutomationObject {
     });
     if (!ok) return false;
     list->offsets.shrink_to_fit();
+    list->KeepText(subject.view());
     result = Variant(ComObject(new MatchCollectionObject(std::move(list))));
     return true;
   }
 
   bool Replace(const Variant& text, const Variant& replacementValue, Variant& result) {
-    std::u16string subject;
+    Subject subjectText;
     std::u16string replacement;
-    if (!VariantToWide(text, subject) || !VariantToWide(replacementValue, replacement)) {
-      return false;
-    }
+    if (!subjectText.Read(text) || !VariantToWide(replacementValue, replacement)) return false;
+    const std::u16string_view subject = subjectText.view();
     const Compiled* code = Code();
     if (!code) return false;
     std::u16string out;
@@ -470,24 +650,24 @@ class RegExpObject final : public AutomationObject {
     bool ok = runner.Run(global_, [&](const PCRE2_SIZE* ov) {
       std::size_t begin = ov[0] < copied ? copied : ov[0];
       if (begin - copied > kMaxReplaceUnits - out.size()) return false;
-      out.append(subject, copied, begin - copied);
+      out.append(subject.substr(copied, begin - copied));
       if (!AppendReplacement(out, replacement, subject, ov, code->groups)) return false;
       copied = ov[1] > begin ? ov[1] : begin;
       return true;
     });
     if (!ok || subject.size() - copied > kMaxReplaceUnits - out.size()) return false;
-    out.append(subject, copied);
+    out.append(subject.substr(copied));
     result = Variant(std::move(out));
     return true;
   }
 
   bool Test(const Variant& text, Variant& result) {
-    std::u16string subject;
-    if (!VariantToWide(text, subject)) return false;
+    Subject subject;
+    if (!subject.Read(text)) return false;
     const Compiled* code = Code();
     if (!code) return false;
     bool found = false;
-    Runner runner(*code, subject);
+    Runner runner(*code, subject.view());
     if (!runner.Run(false, [&](const PCRE2_SIZE*) { return found = true; })) return false;
     result = Variant(found);
     return true;

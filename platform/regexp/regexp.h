@@ -6,15 +6,16 @@
 // UTF-16 code units) and SubMatches; a sub-match collection has Count and Item(index), the
 // group's string or the empty Variant for a group that took no part. Indexes are zero-based.
 //
-// The dialect: `.` matches every code unit but LF; `\w \d \s \b` are ASCII; `^` and `$` match
-// at LF line ends only with Multiline, and `$` otherwise only at the very end; IgnoreCase
-// folds ASCII letters; a back-reference to a group that took no part matches empty; `\xhh`
-// and `\uhhhh` give code units. Global gives every non-overlapping match (after an empty
-// match the search goes on one unit further), otherwise at most one. The replacement text
-// understands $1..$99, $&, $`, $' and $$.
+// The pattern is read in the class's own dialect (dialect.h): `.` matches every code unit but
+// LF; `\w \d \s \b` are ASCII; with Multiline `^` and `$` also match beside each LF and
+// each CR, without it only at the start and the very end; IgnoreCase folds ASCII letters; a
+// back-reference to a group that took no part matches empty. Global gives every
+// non-overlapping match (after an empty match the search goes on one unit further),
+// otherwise at most one. The replacement text understands $1..$99, $&, $`, $' and $$.
 //
-// A pattern that does not compile fails Execute, Replace and Test. So does a run that
-// passes the engine's match, depth or memory limits, or its time budget, instead of hanging.
+// A pattern with a syntax error, or one PCRE2 cannot compile, fails Execute, Replace and
+// Test. So does a run that passes the engine's match, depth or memory limits, or its time
+// budget, instead of hanging.
 #pragma once
 
 #include <chrono>
