@@ -135,16 +135,25 @@ Text Recode(const Text& t, unsigned from, unsigned to) {
 
 }  // namespace
 
+// Neither GBK nor UTF-8 reads a byte as more than one unit (a four-byte UTF-8 sequence
+// gives two), so a buffer of one unit per byte takes the whole conversion in one pass; the
+// size is asked for only should the layer need more.
 Bytes TextToWide(const Text& t, int codePage) {
   if (t.size() >= kMaxLength) return Bytes();
   int len = static_cast<int>(t.size()) + 1;  // the terminating zero is converted too
   unsigned page = static_cast<unsigned>(codePage);
-  int n = cp::MultiByteToWide(page, 0, t.c_str(), len, nullptr, 0);
-  if (n <= 0) return Bytes();
-  std::string buf(static_cast<std::size_t>(n) * 2, '\0');
+  std::string buf(static_cast<std::size_t>(len) * 2, '\0');
   int written =
-      cp::MultiByteToWide(page, 0, t.c_str(), len, reinterpret_cast<char16_t*>(buf.data()), n);
-  if (written != n) return Bytes();
+      cp::MultiByteToWide(page, 0, t.c_str(), len, reinterpret_cast<char16_t*>(buf.data()), len);
+  if (written <= 0) {
+    int n = cp::MultiByteToWide(page, 0, t.c_str(), len, nullptr, 0);
+    if (n <= 0) return Bytes();
+    buf.assign(static_cast<std::size_t>(n) * 2, '\0');
+    written =
+        cp::MultiByteToWide(page, 0, t.c_str(), len, reinterpret_cast<char16_t*>(buf.data()), n);
+    if (written != n) return Bytes();
+  }
+  buf.resize(static_cast<std::size_t>(written) * 2);
   return Bytes(std::move(buf));
 }
 
