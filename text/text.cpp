@@ -749,7 +749,7 @@ TextArray SplitText(const Text& text, const Text& delimiter, std::optional<int> 
       reserved = true;
       const std::size_t most = std::min(maxCount, s.size() / m + 1);
       const double rate = static_cast<double>(items.size()) / static_cast<double>(from);
-      const std::size_t foretold = static_cast<std::size_t>(rate * 1.0625 * s.size()) + 16;
+      const std::size_t foretold = static_cast<std::size_t>(rate * 1.25 * s.size()) + 16;
       items.reserve(std::min(most, foretold));
     }
     return items.size() < maxCount;
