@@ -691,13 +691,17 @@ Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
     // again whenever the room runs out.
     Writer out(TextBytes::Of(result), n);
     bool projected = rep.size() <= m;
+    // The projection never reserves more than twice the room there is, so a part done
+    // that foretells wrongly (dense hits first, none after) costs at most that.
     auto grow = [&](std::size_t consumed, std::size_t more) {
       projected = true;
+      const std::size_t room = out.capacity();
       const double rate = static_cast<double>(out.size()) / static_cast<double>(consumed);
-      const double ahead = static_cast<double>(n - consumed) * rate * 1.0625;
+      const double ahead = std::min(static_cast<double>(n - consumed) * rate * 1.0625,
+                                    2.0 * static_cast<double>(room));
       std::size_t want = out.size() + more + static_cast<std::size_t>(ahead) + 64;
-      if (!out.Fits(more)) want = std::max(want, out.capacity() + out.capacity() / 2);
-      if (want > out.capacity()) out.Grow(want);
+      if (!out.Fits(more)) want = std::max(want, room + room / 2);
+      if (want > room) out.Grow(want);
     };
     out.Put(s.data(), skip, n);
     std::size_t copied = 0;  // bytes of rest already taken into out
