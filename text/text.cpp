@@ -746,7 +746,7 @@ TextArray SplitText(const Text& text, const Text& delimiter, std::optional<int> 
   // Once a sixteenth of the text is done, room for the parts is reserved as that part
   // foretells (never more than the text can hold).
   bool reserved = false;
-  searcher.ForEach([&](std::size_t c) {
+  searcher.ForEach([&](std::size_t c) __attribute__((always_inline)) {
     items.emplace_back(text, from, c - from);
     from = c + m;
     if (!reserved && from >= s.size() / 16) {
