@@ -289,6 +289,70 @@ class BoundarySearcher {
     // bound_ may lie before p (a run of high bytes between them): count it.
     for (std::size_t i = p; i > bound && At(hay_, i - 1) >= 0x80; --i) ++carry;
     if (p - carry > bound) bound = p - carry;
+    if (At(needle_, m - 1) < 0x80) {
+      // A sought text that ends in an ASCII byte leaves the walk where a walk without the
+      // restart would be (after an ASCII byte a character starts either way), so the
+      // character starts of a whole step follow from its masks alone: in a run of high
+      // bytes the lead bytes are those at the run's own parity, and the byte after each
+      // is a second byte. The candidates of several steps are gathered first and then
+      // judged in one loop, which keeps the branches on the data few.
+      std::uint64_t trail0 = carry % 2;  // the step's first byte is a second byte
+      constexpr std::uint64_t kEven = 0x5555555555555555u;
+      std::size_t at[8 * 64];
+      while (p + 64 + m - 1 <= n) {
+        if (cost > 4 * p + kFreeCost) break;
+        std::size_t count = 0;
+        for (int step = 0; step < 8 && p + 64 + m - 1 <= n; ++step, p += 64) {
+          const char* a = h + p;
+          const __m128i a0 = load(a), a1 = load(a + 16), a2 = load(a + 32), a3 = load(a + 48);
+          const char* lt = a + m - 1;
+          const __m128i b0 = load(lt), b1 = load(lt + 16), b2 = load(lt + 32), b3 = load(lt + 48);
+          const std::uint64_t high =
+              (bits(a0, 0) | bits(a1, 1) | bits(a2, 2) | bits(a3, 3)) & ~trail0;
+          std::uint64_t cand = (bits(_mm_cmpeq_epi8(a0, vf), 0) | bits(_mm_cmpeq_epi8(a1, vf), 1) |
+                                bits(_mm_cmpeq_epi8(a2, vf), 2) | bits(_mm_cmpeq_epi8(a3, vf), 3)) &
+                               (bits(_mm_cmpeq_epi8(b0, vl), 0) | bits(_mm_cmpeq_epi8(b1, vl), 1) |
+                                bits(_mm_cmpeq_epi8(b2, vl), 2) | bits(_mm_cmpeq_epi8(b3, vl), 3));
+          // Runs of high bytes that start at an even place vanish when their starts are
+          // added (the carry runs through them); the others are the rest.
+          const std::uint64_t starts = high & ~(high << 1);
+          const std::uint64_t evenRuns = high & ~(high + (starts & kEven));
+          const std::uint64_t leads = (evenRuns & kEven) | (high & ~evenRuns & ~kEven);
+          cand &= ~((leads << 1) | trail0);
+          trail0 = leads >> 63;
+          // Four places written whatever the count; more only in a loop.
+          const std::size_t k = static_cast<std::size_t>(__builtin_popcountll(cand));
+          std::uint64_t c4 = cand;
+          for (int i = 0; i < 4; ++i) {
+            at[count + i] = p + static_cast<std::size_t>(__builtin_ctzll(c4 | (1ull << 63)));
+            c4 &= c4 - 1;
+          }
+          for (std::size_t i = 4; i < k; ++i) {
+            at[count + i] = p + static_cast<std::size_t>(__builtin_ctzll(c4));
+            c4 &= c4 - 1;
+          }
+          count += k;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::size_t c = at[i];
+          if (c < bound) continue;
+          std::size_t j = 1;
+          while (j + 1 < m && h[c + j] == needle_[j]) ++j;
+          cost += j + kCandidateCost;
+          if (j + 1 < m) continue;
+          if (!hit(c)) {
+            cost_ = cost;
+            return kStopped;
+          }
+          bound = c + m;
+        }
+      }
+      cost_ = cost;
+      const std::size_t start = trail0 ? p - 1 : p;  // a character start at or before p
+      bound_ = std::max(bound, start);
+      pos_ = std::max(bound, p);
+      return kNone;
+    }
     while (p + 64 + m - 1 <= n) {
       if (cost > 4 * p + kFreeCost) break;
       const char* at = h + p;
