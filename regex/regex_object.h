@@ -6,6 +6,9 @@
 // read before Create, or an engine that could not be made gives 0 or the empty Text.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+
 #include "platform/automation/automation.h"
 #include "text/text.h"
 
@@ -48,6 +51,14 @@ class RegexObject {
   platform::ComObject engine;
   platform::ComObject matches;
   platform::Variant subject;
+
+ private:
+  class SubjectPositions;
+  // Where the units of `subject` stand in its GBK form; made at the first position read
+  // after Create and made anew should `subject` hold another byte array by then.
+  SubjectPositions* Positions();
+  int GbkOffset(std::size_t units);
+  std::unique_ptr<SubjectPositions> positions_;
 };
 
 }  // namespace quorvel

@@ -106,21 +106,45 @@ std::size_t Utf8SizeBound(std::string_view gbk) {
   return bound;
 }
 
+// The number of bytes of 0x80 and above, eight bytes a step.
+std::size_t HighBytes(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  std::size_t count = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    count += static_cast<std::size_t>(std::popcount(w & 0x8080808080808080u));
+  }
+  for (; i < n; ++i) count += p[i] >> 7;
+  return count;
+}
+
 // Text in one code page -> Text in another. The result is that of converting to UTF-16
-// and on to the target page, done in one pass without holding the UTF-16 text. UTF-8 ->
-// GBK never grows (every UTF-8 sequence, valid or not, becomes at most as many GBK bytes)
-// and GBK -> UTF-8 has the bound above, so one conversion into a buffer of that size
-// usually does; otherwise the size is asked for first.
+// and on to the target page, done in one pass without holding the UTF-16 text, into a
+// buffer of a size guessed first:
+// - UTF-8 -> GBK never grows (every UTF-8 sequence, valid or not, becomes at most as many
+//   GBK bytes).
+// - GBK -> UTF-8 grows by one byte for each two-byte character and by two for each other
+//   character of 0x80 and above. One byte more for each byte of 0x80 and above, counted
+//   fast, does unless such one-byte characters outnumber the two-byte characters whose
+//   both bytes are of 0x80 and above; then the bound above, and then the size asked for.
 Text Recode(const Text& t, unsigned from, unsigned to) {
   if (t.empty() || t.size() > kMaxLength) return Text();
   const int len = static_cast<int>(t.size());
-  std::size_t guess = from == cp::kCodePageUtf8 ? t.size() : Utf8SizeBound(t.view());
   std::string buf;
+  auto attempt = [&](std::size_t room) {
+    if (room > kMaxLength) return 0;
+    buf.assign(room, '\0');
+    return cp::MultiByteToMultiByte(from, t.c_str(), len, to, buf.data(), static_cast<int>(room));
+  };
   int written = 0;
-  if (guess <= kMaxLength) {
-    buf.resize(guess);
-    written =
-        cp::MultiByteToMultiByte(from, t.c_str(), len, to, buf.data(), static_cast<int>(guess));
+  if (from == cp::kCodePageUtf8) {
+    written = attempt(t.size());
+  } else {
+    written = attempt(t.size() + HighBytes(t.view()));
+    if (written <= 0) written = attempt(Utf8SizeBound(t.view()));
   }
   if (written <= 0) {
     int size = cp::MultiByteToMultiByte(from, t.c_str(), len, to, nullptr, 0);
@@ -135,16 +159,25 @@ Text Recode(const Text& t, unsigned from, unsigned to) {
 
 }  // namespace
 
+// Neither GBK nor UTF-8 reads a byte as more than one unit (a four-byte UTF-8 sequence
+// gives two), so a buffer of one unit per byte takes the whole conversion in one pass; the
+// size is asked for only should the layer need more.
 Bytes TextToWide(const Text& t, int codePage) {
   if (t.size() >= kMaxLength) return Bytes();
   int len = static_cast<int>(t.size()) + 1;  // the terminating zero is converted too
   unsigned page = static_cast<unsigned>(codePage);
-  int n = cp::MultiByteToWide(page, 0, t.c_str(), len, nullptr, 0);
-  if (n <= 0) return Bytes();
-  std::string buf(static_cast<std::size_t>(n) * 2, '\0');
+  std::string buf(static_cast<std::size_t>(len) * 2, '\0');
   int written =
-      cp::MultiByteToWide(page, 0, t.c_str(), len, reinterpret_cast<char16_t*>(buf.data()), n);
-  if (written != n) return Bytes();
+      cp::MultiByteToWide(page, 0, t.c_str(), len, reinterpret_cast<char16_t*>(buf.data()), len);
+  if (written <= 0) {
+    int n = cp::MultiByteToWide(page, 0, t.c_str(), len, nullptr, 0);
+    if (n <= 0) return Bytes();
+    buf.assign(static_cast<std::size_t>(n) * 2, '\0');
+    written =
+        cp::MultiByteToWide(page, 0, t.c_str(), len, reinterpret_cast<char16_t*>(buf.data()), n);
+    if (written != n) return Bytes();
+  }
+  buf.resize(static_cast<std::size_t>(written) * 2);
   return Bytes(std::move(buf));
 }
 

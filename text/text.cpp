@@ -153,6 +153,22 @@ class BoundarySearcher {
     }
   }
 
+  // Calls hit(c) for each occurrence c, in order, where after each one the walk restarts
+  // right after it (as ResumeAt(c + needle size)); stops when hit returns false.
+  template <class Hit>
+  void ForEach(Hit hit) {
+    const std::size_t m = needle_.size();
+    for (;;) {
+      if (!folded_ && !kmp_) {
+        const std::size_t stop = ScanBlocks(hit);
+        if (stop == kStopped) return;
+      }
+      const std::size_t c = Find();
+      if (c == kNone || !hit(c)) return;
+      ResumeAt(c + m);
+    }
+  }
+
   // Restarts the walk at byte p (at most one past the last occurrence found): p starts a
   // character, and the search goes on from there.
   void ResumeAt(std::size_t p) {
@@ -237,6 +253,173 @@ class BoundarySearcher {
       if (h[i + m - 1] == last) return i;
       ++i;
     }
+    return kNone;
+  }
+
+  static constexpr std::size_t kStopped = kNone - 1;
+
+  // The exact search of ForEach, 64 candidate positions a step, for as long as whole steps
+  // fit in the haystack and the work on candidates stays in bounds. In each step three
+  // masks are made: where the needle's first byte is, where its last byte is (m - 1 on),
+  // and which bytes are 0x80 or above. A candidate starts a character when the run of
+  // bytes of 0x80 and above right before it, back to the last ASCII byte or to the last
+  // restart of the walk, is of even length; `carry` is the length of that run where it
+  // reaches back over the start of the step. Returns kStopped when hit asked to stop;
+  // otherwise leaves the cursor and a known character start for Find to go on from.
+  template <class Hit>
+  std::size_t ScanBlocks(Hit& hit) {
+#if defined(__SSE2__)
+    const std::size_t n = hay_.size();
+    const std::size_t m = needle_.size();
+    if (m == 0 || m > n) return kNone;
+    const char* h = hay_.data();
+    const __m128i vf = _mm_set1_epi8(needle_[0]);
+    const __m128i vl = _mm_set1_epi8(needle_[m - 1]);
+    // 16 bits of a 16-byte mask into place k of 64.
+    auto bits = [](__m128i x, int k) {
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(x))) << (16 * k);
+    };
+    auto load = [](const char* at) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    };
+    std::size_t p = pos_;
+    std::size_t bound = bound_;  // a character start at or before p
+    std::size_t carry = 0;       // high bytes right before p, back to bound or an ASCII byte
+    std::size_t cost = cost_;
+    // bound_ may lie before p (a run of high bytes between them): count it.
+    for (std::size_t i = p; i > bound && At(hay_, i - 1) >= 0x80; --i) ++carry;
+    if (p - carry > bound) bound = p - carry;
+    if (At(needle_, m - 1) < 0x80) {
+      // A sought text that ends in an ASCII byte leaves the walk where a walk without the
+      // restart would be (after an ASCII byte a character starts either way), so the
+      // character starts of a whole step follow from its masks alone: in a run of high
+      // bytes the lead bytes are those at the run's own parity, and the byte after each
+      // is a second byte. The candidates of several steps are gathered first and then
+      // judged in one loop, which keeps the branches on the data few.
+      std::uint64_t trail0 = carry % 2;  // the step's first byte is a second byte
+      constexpr std::uint64_t kEven = 0x5555555555555555u;
+      std::size_t at[8 * 64];
+      while (p + 64 + m - 1 <= n) {
+        if (cost > 4 * p + kFreeCost) break;
+        std::size_t count = 0;
+        for (int step = 0; step < 8 && p + 64 + m - 1 <= n; ++step, p += 64) {
+          const char* a = h + p;
+          const __m128i a0 = load(a), a1 = load(a + 16), a2 = load(a + 32), a3 = load(a + 48);
+          const char* lt = a + m - 1;
+          const __m128i b0 = load(lt), b1 = load(lt + 16), b2 = load(lt + 32), b3 = load(lt + 48);
+          const std::uint64_t high =
+              (bits(a0, 0) | bits(a1, 1) | bits(a2, 2) | bits(a3, 3)) & ~trail0;
+          std::uint64_t cand = (bits(_mm_cmpeq_epi8(a0, vf), 0) | bits(_mm_cmpeq_epi8(a1, vf), 1) |
+                                bits(_mm_cmpeq_epi8(a2, vf), 2) | bits(_mm_cmpeq_epi8(a3, vf), 3)) &
+                               (bits(_mm_cmpeq_epi8(b0, vl), 0) | bits(_mm_cmpeq_epi8(b1, vl), 1) |
+                                bits(_mm_cmpeq_epi8(b2, vl), 2) | bits(_mm_cmpeq_epi8(b3, vl), 3));
+          // Runs of high bytes that start at an even place vanish when their starts are
+          // added (the carry runs through them); the others are the rest.
+          const std::uint64_t starts = high & ~(high << 1);
+          const std::uint64_t evenRuns = high & ~(high + (starts & kEven));
+          const std::uint64_t leads = (evenRuns & kEven) | (high & ~evenRuns & ~kEven);
+          cand &= ~((leads << 1) | trail0);
+          trail0 = leads >> 63;
+          // Four places written whatever the count; more only in a loop.
+          const std::size_t k = static_cast<std::size_t>(__builtin_popcountll(cand));
+          std::uint64_t c4 = cand;
+          for (int i = 0; i < 4; ++i) {
+            at[count + i] = p + static_cast<std::size_t>(__builtin_ctzll(c4 | (1ull << 63)));
+            c4 &= c4 - 1;
+          }
+          for (std::size_t i = 4; i < k; ++i) {
+            at[count + i] = p + static_cast<std::size_t>(__builtin_ctzll(c4));
+            c4 &= c4 - 1;
+          }
+          count += k;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::size_t c = at[i];
+          if (c < bound) continue;
+          std::size_t j = 1;
+          while (j + 1 < m && h[c + j] == needle_[j]) ++j;
+          cost += j + kCandidateCost;
+          if (j + 1 < m) continue;
+          if (!hit(c)) {
+            cost_ = cost;
+            return kStopped;
+          }
+          bound = c + m;
+        }
+      }
+      cost_ = cost;
+      const std::size_t start = trail0 ? p - 1 : p;  // a character start at or before p
+      bound_ = std::max(bound, start);
+      pos_ = std::max(bound, p);
+      return kNone;
+    }
+    while (p + 64 + m - 1 <= n) {
+      if (cost > 4 * p + kFreeCost) break;
+      const char* at = h + p;
+      const __m128i a0 = load(at), a1 = load(at + 16), a2 = load(at + 32), a3 = load(at + 48);
+      const char* lt = at + m - 1;
+      const __m128i b0 = load(lt), b1 = load(lt + 16), b2 = load(lt + 32), b3 = load(lt + 48);
+      const std::uint64_t high = bits(a0, 0) | bits(a1, 1) | bits(a2, 2) | bits(a3, 3);
+      const std::uint64_t first = bits(_mm_cmpeq_epi8(a0, vf), 0) |
+                                  bits(_mm_cmpeq_epi8(a1, vf), 1) |
+                                  bits(_mm_cmpeq_epi8(a2, vf), 2) | bits(_mm_cmpeq_epi8(a3, vf), 3);
+      const std::uint64_t last = bits(_mm_cmpeq_epi8(b0, vl), 0) | bits(_mm_cmpeq_epi8(b1, vl), 1) |
+                                 bits(_mm_cmpeq_epi8(b2, vl), 2) | bits(_mm_cmpeq_epi8(b3, vl), 3);
+      std::uint64_t cand = first & last;
+      bool restarted = false;
+      while (cand) {
+        const unsigned k = static_cast<unsigned>(__builtin_ctzll(cand));
+        cand &= cand - 1;
+        const std::size_t c = p + k;
+        std::size_t j = 1;
+        while (j + 1 < m && h[c + j] == needle_[j]) ++j;
+        cost += j + kCandidateCost;
+        if (j + 1 < m) continue;
+        // The run of high bytes right before c, back to the last ASCII byte or to bound.
+        const std::size_t from = bound > p ? bound - p : 0;
+        std::uint64_t ascii = ~high & ((std::uint64_t{1} << k) - 1);
+        ascii &= ~std::uint64_t{0} << from;
+        std::size_t run;
+        if (ascii) {
+          run = k - 1 - static_cast<unsigned>(63 - __builtin_clzll(ascii));
+        } else if (bound > p) {
+          run = c - bound;
+        } else {
+          run = k + carry;
+        }
+        if (run % 2 != 0) continue;
+        if (!hit(c)) {
+          cost_ = cost;
+          return kStopped;
+        }
+        bound = c + m;
+        if (bound >= p + 64) {
+          p = bound;
+          carry = 0;
+          restarted = true;
+          break;
+        }
+        cand &= ~std::uint64_t{0} << (bound - p);
+      }
+      if (restarted) continue;
+      // The run of high bytes at the end of the step, back to its last ASCII byte or bound.
+      const std::size_t from = bound > p ? bound - p : 0;
+      const std::uint64_t ascii = ~high & (~std::uint64_t{0} << from);
+      if (ascii) {
+        carry = static_cast<std::size_t>(__builtin_clzll(ascii));
+      } else if (bound > p) {
+        carry = p + 64 - bound;
+      } else {
+        carry += 64;
+      }
+      p += 64;
+    }
+    cost_ = cost;
+    pos_ = p;
+    bound_ = p - carry >= bound ? p - carry : bound;
+#else
+    (void)hit;
+#endif
     return kNone;
   }
 
@@ -489,6 +672,61 @@ Text RemoveSpaces(const Text& t) {
   return Text(std::move(out));
 }
 
+// The bytes of a Text, for the operations here that fill them from other Texts' bytes.
+struct TextBytes {
+  static std::string& Of(Text& t) noexcept { return t.s_; }
+};
+
+namespace {
+
+// A result built through a pointer into a string that keeps kSlack bytes of room beyond
+// what is written, so that short pieces are copied as one fixed-size block (which may
+// write past the piece, into that room). The string's capacity is reserved up front; its
+// size (which the string fills with zeros) follows the writing in steps of kStep, so the
+// bytes are still in cache when they are written.
+class Writer {
+ public:
+  static constexpr std::size_t kSlack = 64;
+  static constexpr std::size_t kBlock = 32;
+  static constexpr std::size_t kStep = 64 * 1024;
+
+  Writer(std::string& out, std::size_t capacity) : out_(out) {
+    out_.reserve(capacity + kSlack);
+    p_ = out_.data();
+  }
+  std::size_t size() const { return w_; }
+  std::size_t capacity() const { return out_.capacity() - kSlack; }
+  // True when `more` bytes fit in the capacity; otherwise Grow first.
+  bool Fits(std::size_t more) const { return w_ + more <= capacity(); }
+  void Grow(std::size_t capacity) {
+    out_.reserve(capacity + kSlack);
+    p_ = out_.data();
+  }
+
+  // Copies n bytes (which fit) from src; `readable` bytes from src on may be read (n or
+  // more).
+  void Put(const char* src, std::size_t n, std::size_t readable) {
+    if (w_ + n + kSlack > out_.size()) {
+      out_.resize(std::min(out_.capacity(), std::max(w_ + n + kSlack, out_.size() + kStep)));
+      p_ = out_.data();
+    }
+    if (n <= kBlock && readable >= kBlock) {
+      std::memcpy(p_ + w_, src, kBlock);
+    } else {
+      std::memcpy(p_ + w_, src, n);
+    }
+    w_ += n;
+  }
+  void Finish() { out_.resize(w_); }
+
+ private:
+  std::string& out_;
+  char* p_;
+  std::size_t w_ = 0;
+};
+
+}  // namespace
+
 Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
                  std::optional<int> start, std::optional<int> count, bool ignoreCase) {
   const std::string_view s = text.view();
@@ -499,27 +737,55 @@ Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
   const std::string_view rest = s.substr(skip);
   const std::string_view rep = replacement.view();
   const std::size_t m = sought.size();
+  const std::size_t n = s.size();
 
   // A result too large to hold is a step that cannot be done: it gives the empty Text.
   try {
     BoundarySearcher searcher(rest, sought.view(), ignoreCase);
+    // The replacement, padded so that a short one is always copied as one block.
+    char padded[Writer::kBlock] = {};
+    const bool shortRep = rep.size() <= Writer::kBlock;
+    if (shortRep) std::memcpy(padded, rep.data(), rep.size());
+    const char* repFrom = shortRep ? padded : rep.data();
+    const std::size_t repReadable = shortRep ? Writer::kBlock : rep.size();
 
-    std::string out;
-    out.reserve(s.size());
-    out.append(s.substr(0, skip));
+    Text result;
+    // No longer than the text when the replacement is not longer than the sought text;
+    // otherwise the size is projected from the part done once a sixteenth is done, and
+    // again whenever the room runs out.
+    Writer out(TextBytes::Of(result), n);
+    bool projected = rep.size() <= m;
+    // The projection never reserves more than twice the room there is, so a part done
+    // that foretells wrongly (dense hits first, none after) costs at most that.
+    auto grow = [&](std::size_t consumed, std::size_t more) {
+      projected = true;
+      const std::size_t room = out.capacity();
+      const double rate = static_cast<double>(out.size()) / static_cast<double>(consumed);
+      const double ahead = std::min(static_cast<double>(n - consumed) * rate * 1.0625,
+                                    2.0 * static_cast<double>(room));
+      std::size_t want = out.size() + more + static_cast<std::size_t>(ahead) + 64;
+      if (!out.Fits(more)) want = std::max(want, room + room / 2);
+      if (want > room) out.Grow(want);
+    };
+    out.Put(s.data(), skip, n);
     std::size_t copied = 0;  // bytes of rest already taken into out
     std::size_t done = 0;
-    while (!limited || done < maxCount) {
-      const std::size_t c = searcher.Find();
-      if (c == kNone) break;
-      out.append(rest.substr(copied, c - copied));
-      out.append(rep);
+    searcher.ForEach([&](std::size_t c) {
+      const std::size_t piece = c - copied;
+      const std::size_t consumed = skip + c + m;
+      if (!out.Fits(piece + rep.size()) || (!projected && consumed >= n / 16)) {
+        grow(consumed, piece + rep.size());
+      }
+      out.Put(rest.data() + copied, piece, rest.size() - copied);
+      out.Put(repFrom, rep.size(), repReadable);
       copied = c + m;
       ++done;
-      searcher.ResumeAt(copied);
-    }
-    out.append(rest.substr(copied));
-    return Text(std::move(out));
+      return !limited || done < maxCount;
+    });
+    if (!out.Fits(rest.size() - copied)) out.Grow(out.size() + rest.size() - copied);
+    out.Put(rest.data() + copied, rest.size() - copied, rest.size() - copied);
+    out.Finish();
+    return result;
   } catch (const std::bad_alloc&) {
     return Text();
   } catch (const std::length_error&) {
@@ -541,14 +807,22 @@ TextArray SplitText(const Text& text, const Text& delimiter, std::optional<int> 
   const std::size_t m = delimiter.size();
   BoundarySearcher searcher(s, delimiter.view());
   std::size_t from = 0;
-  while (items.size() < maxCount) {
-    const std::size_t c = searcher.Find();
-    if (c == kNone) break;
-    items.emplace_back(s.substr(from, c - from));
+  // Once a sixteenth of the text is done, room for the parts is reserved as that part
+  // foretells (never more than the text can hold).
+  bool reserved = false;
+  searcher.ForEach([&](std::size_t c) __attribute__((always_inline)) {
+    items.emplace_back(text, from, c - from);
     from = c + m;
-    searcher.ResumeAt(from);
-  }
-  if (from < s.size() && items.size() < maxCount) items.emplace_back(s.substr(from));
+    if (!reserved && from >= s.size() / 16) {
+      reserved = true;
+      const std::size_t most = std::min(maxCount, s.size() / m + 1);
+      const double rate = static_cast<double>(items.size()) / static_cast<double>(from);
+      const std::size_t foretold = static_cast<std::size_t>(rate * 1.25 * s.size()) + 16;
+      items.reserve(std::min(most, foretold));
+    }
+    return items.size() < maxCount;
+  });
+  if (from < s.size() && items.size() < maxCount) items.emplace_back(text, from, s.size() - from);
   return result;
 }
 

@@ -27,6 +27,10 @@ class Text {
   // Any bytes; the Text keeps those before the first zero byte.
   explicit Text(std::string_view bytes) : s_(bytes.substr(0, bytes.find('\0'))) {}
   explicit Text(std::string&& bytes) : s_(std::move(bytes)) { CutAtZero(); }
+  // Bytes [pos, pos + n) of t, cut at its end (empty when pos is past it). The bytes of a
+  // Text hold no zero byte, so none is looked for.
+  Text(const Text& t, std::size_t pos, std::size_t n)
+      : s_(t.s_, pos < t.s_.size() ? pos : t.s_.size(), n) {}
 
   const char* c_str() const noexcept { return s_.c_str(); }
   std::string_view view() const noexcept { return s_; }
@@ -50,6 +54,10 @@ class Text {
   friend bool operator==(const Text& a, const Text& b) noexcept { return a.s_ == b.s_; }
 
  private:
+  // The operations that build a Text from bytes they know to hold no zero byte write its
+  // bytes directly.
+  friend struct TextBytes;
+
   void CutAtZero() {
     if (auto z = s_.find('\0'); z != std::string::npos) s_.resize(z);
   }

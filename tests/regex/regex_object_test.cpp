@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -204,6 +205,108 @@ TEST_F(RegexObjectTest, ConstructionAndCopiesKeepInitialisationBalanced) {
     EXPECT_EQ(a.MatchText(1), Text("b"));
   }
   EXPECT_FALSE(platform::IsInitialized());
+}
+
+// Positions as they are defined: the GBK length of the subject's units before the match,
+// and for a sub-match the first occurrence of its text from there on in the subject's whole
+// GBK text; computed here the slow way, from the subject as it stands.
+int DefinedMatchPosition(RegexObject& r, int match) {
+  const platform::ComObject m = platform::VariantToObject(
+      platform::GetProperty(r.matches, "Item", platform::Variant(static_cast<double>(match - 1))));
+  const double first = platform::VariantToNumber(platform::GetProperty(m, "FirstIndex"));
+  std::string bytes = platform::VariantToBytes(r.subject);
+  bytes.resize(std::min(bytes.size(), 2 * static_cast<std::size_t>(first)));
+  return TextLength(WideToGbk(Bytes(std::move(bytes))));
+}
+
+int DefinedSubmatchPosition(RegexObject& r, int match, const Text& text) {
+  const int offset = DefinedMatchPosition(r, match);
+  if (text.empty()) return offset;
+  const Text whole = WideToGbk(Bytes(platform::VariantToBytes(r.subject)));
+  const int found = FindText(whole, text, offset + 1);
+  return found > 0 ? found - 1 : -2;
+}
+
+void ExpectDefinedPositions(RegexObject& r) {
+  const int matches = r.MatchCount();
+  ASSERT_GT(matches, 0);
+  for (int k = 1; k <= matches; ++k) {
+    int position = 99;
+    r.MatchText(k, &position);
+    ASSERT_EQ(position, DefinedMatchPosition(r, k)) << "match " << k;
+    for (int g = 1; g <= 3; ++g) {
+      const Text text = r.SubmatchText(k, g, &position);
+      ASSERT_EQ(position, DefinedSubmatchPosition(r, k, text)) << "match " << k << " group " << g;
+    }
+  }
+}
+
+TEST_F(RegexObjectTest, PositionsOnLongSubjectsAreThoseOfTheWholeText) {
+  // Pages many thousand units long, matches from the first byte to the last, in ASCII,
+  // among CJK characters and among Greek and full-width letters (whose units are not
+  // places where the conversion is known to split); a second group that equals the first
+  // is reported where its text first occurs in the match.
+  const char* fillers[] = {"<td>中文字</td>", "αβγδ ", "ＡＢＣ", "x", "段位：黄金 I\r\n"};
+  for (int variant = 0; variant < 4; ++variant) {
+    std::string page;
+    for (int i = 0; page.size() < 40000; ++i) {
+      if (i % 37 == variant) {
+        page += "k" + std::to_string(i % 7) + "=" + std::to_string(i % 3) + "-" +
+                std::to_string(i % 3 == 0 ? 0 : i % 5) + ";";
+      }
+      page += fillers[(i + variant) % 5];
+    }
+    if (variant % 2) page += "end=1-1;";
+    SCOPED_TRACE(variant);
+    RegexObject r;
+    ASSERT_TRUE(r.Create(Text("(\\w+)=(\\d)-(\\d);"), Gbk(page)));
+    ExpectDefinedPositions(r);
+  }
+}
+
+TEST_F(RegexObjectTest, PositionsFollowTheSubjectAsItStands) {
+  // The subject member set anew after Create: units that the conversion joins (a base and
+  // a combining mark become one GBK character), a surrogate pair, a lone surrogate and a zero
+  // unit, at every distance from the matches; positions are read before and after.
+  RegexObject r;
+  std::string ascii;
+  for (int i = 0; i < 3000; ++i) ascii += i % 50 == 7 ? "ab=1-1;" : "zzzzzzz";
+  ASSERT_TRUE(r.Create(Text("(\\w+)=(\\d)-(\\d);"), Text(ascii)));
+  ExpectDefinedPositions(r);
+  const std::u16string pieces[] = {u"e\u0301", u"\U0001F600", u"\xD800z", u"\u4E2D\u0308"};
+  for (int kind = 0; kind < 5; ++kind) {
+    std::u16string units;
+    for (std::size_t i = 0; i < ascii.size(); ++i) units += static_cast<char16_t>(ascii[i]);
+    for (std::size_t at = 3; at + 2 < units.size(); at += 41 + kind) {
+      if (kind == 4) {
+        units[at] = u'\0';  // the GBK text ends at the first zero unit
+        break;
+      }
+      units.replace(at, 2, pieces[kind]);
+    }
+    std::string bytes;
+    for (char16_t u : units) {
+      bytes += static_cast<char>(u & 0xFF);
+      bytes += static_cast<char>(u >> 8);
+    }
+    SCOPED_TRACE(kind);
+    r.subject = platform::VariantFromBytes(std::move(bytes));
+    ExpectDefinedPositions(r);
+  }
+  // Matches that begin with a unit joined to the one before them and end with one joined to
+  // the one after them: the GBK text at their ends differs from that of the units alone.
+  std::string joined;
+  for (int i = 0; i < 60; ++i) joined += std::string(i * 7 % 50, 'z') + "e?b=1-1e;";
+  ASSERT_TRUE(r.Create(Text("(\\?)(\\w)=\\d-\\d(e)"), Text(joined)));
+  std::string bytes;
+  for (std::size_t i = 0; i < joined.size(); ++i) {
+    const bool mark = joined[i] == '?' || (joined[i] == ';' && i % 3 != 0);
+    const char16_t u = mark ? u'\u0301' : static_cast<char16_t>(joined[i]);
+    bytes += static_cast<char>(u & 0xFF);
+    bytes += static_cast<char>(u >> 8);
+  }
+  r.subject = platform::VariantFromBytes(std::move(bytes));
+  ExpectDefinedPositions(r);
 }
 
 // The result-page pattern and a page shaped like the real one, after its decoding: rows of

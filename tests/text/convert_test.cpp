@@ -88,6 +88,38 @@ TEST(Convert, AnsiToUtf8OfSingleHighBytesAndInvalidGbk) {
   EXPECT_EQ(Utf8ToAnsi(T(want)), T(euros));
 }
 
+TEST(Convert, AnsiToUtf8IsTheTwoStepsThroughUtf16WhateverTheMix) {
+  // The output buffer is sized by a guess that holds unless one-byte characters of 0x80 and
+  // above outnumber two-byte characters; texts on both sides of that line, short and long,
+  // must give exactly the two steps through UTF-16.
+  struct Case {
+    const char* piece;  // repeated
+    int times;
+  };
+  const Case cases[] = {
+      {"\xD6\xD0", 1},
+      {"\xD6\xD0\x80", 1000},
+      {"\x80\xD6\xD0\x80", 1000},
+      {"\x81\x40", 1},
+      {"\x81\x40\x80", 3000},
+      {"\xFF\x81 ", 2000},
+      {"ab\xD6\xD0\x80\xFF", 1},
+      {"ab\xD6\xD0\x80\xFF", 40},
+      {"<td>\xD6\xD0\xCE\xC4</td>", 50000},
+      {"\x81", 1},
+      {"x\x81", 100},
+      {"\xA1\xA1\x81\x7F", 777},
+  };
+  for (const Case& c : cases) {
+    std::string in;
+    for (int i = 0; i < c.times; ++i) in += c.piece;
+    SCOPED_TRACE(testing::Message()
+                 << testing::PrintToString(std::string(c.piece)) << " x" << c.times);
+    const Text gbk = T(in);
+    EXPECT_EQ(AnsiToUtf8(gbk), WideToText(TextToWide(gbk, kCodePageGbk), kCodePageUtf8));
+  }
+}
+
 TEST(Convert, TextToWideEndsWithOneZeroUnit) {
   EXPECT_EQ(TextToWide(Text()), B(std::string_view("\0\0", 2)));
   EXPECT_EQ(GbkToWide(Text()), B(std::string_view("\0\0", 2)));

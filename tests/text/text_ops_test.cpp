@@ -673,6 +673,75 @@ TEST(WalkingOps, IgnoringCaseOnLongTextsAgreesWithTheModel) {
   }
 }
 
+// Replace and split look for candidates 64 bytes a step and judge where characters start
+// from the runs of bytes of 0x80 and above before each one. Long texts where ASCII runs of
+// every length meet two-byte characters, so that every kind of byte falls on every offset
+// of a step: whole characters, characters with an ASCII second byte, sought texts that
+// start on a second byte, runs of lead bytes reaching over step edges, a lead byte at the
+// very end.
+TEST(WalkingOps, ReplaceAndSplitAgreeWithTheModelAcrossStepEdges) {
+  struct Case {
+    const char* sought;
+    const char* between;  // written between the ASCII runs
+  };
+  const Case cases[] = {
+      {"\r\n", "\xD6\xD0"},              // ASCII sought text among whole characters
+      {"@", "\x81@"},                    // "@" also as the second byte of a character
+      {"<td>", "\xB0\xA1\xB0<td>"},      // a lead byte takes the "<" of a hit
+      {"\xD6\xD0", "\xD6\xD0\xD6"},      // a two-byte sought text in odd runs
+      {"\xD0\xD6", "\xD6\xD0\xD6\xD0"},  // found only across two characters: never a hit
+      {"a\x81", "a\x81\x81"},            // a sought text that ends in a lead byte
+      {"\x81", "\x81\x81\x81"},          // every byte a lead byte
+      {"x", "x\x81"},                    // hits close together
+      {"aa", "aaaaa"},                   // hits that would overlap
+      {"aba", "abababa\x81"},            // the same, with lead bytes after
+  };
+  for (const Case& c : cases) {
+    for (int stride = 1; stride <= 3; ++stride) {
+      std::string s;
+      for (int i = 0; s.size() < 9000; ++i) {
+        s.append(static_cast<std::size_t>(i * stride % 71), static_cast<char>('a' + i % 23));
+        s += c.between;
+      }
+      for (const std::string& text : {s, s + "\x81", s + c.sought, s.substr(1)}) {
+        SCOPED_TRACE(testing::Message() << "sought " << testing::PrintToString(c.sought)
+                                        << " stride " << stride << " size " << text.size());
+        ASSERT_EQ(ReplaceText(T(text), T(c.sought), T("[]")).str(),
+                  ModelReplace(text, c.sought, "[]", nullopt, nullopt, false));
+        ASSERT_EQ(ReplaceText(T(text), T(c.sought), T("[a long replacement, much longer]")).str(),
+                  ModelReplace(text, c.sought, "[a long replacement, much longer]", nullopt,
+                               nullopt, false));
+        ASSERT_EQ(Items(SplitText(T(text), T(c.sought))), ModelSplit(text, c.sought, nullopt));
+        for (int start : {2, 63, 64, 65, 1000}) {
+          ASSERT_EQ(ReplaceText(T(text), T(c.sought), T("#"), start, 7).str(),
+                    ModelReplace(text, c.sought, "#", start, 7, false))
+              << start;
+        }
+        ASSERT_EQ(Items(SplitText(T(text), T(c.sought), 5)), ModelSplit(text, c.sought, 5));
+      }
+    }
+  }
+}
+
+// Replace projects its result's size from the first part of the text; hits that grow
+// denser later, a replacement of any length and a multi-megabyte text must still come out
+// byte for byte, and split must keep every part.
+TEST(WalkingOps, ReplaceAndSplitOnLongTextsWithChangingDensity) {
+  std::string s(300000, 'x');
+  for (std::size_t i = 0; i < 4000; ++i) s += "\xB0\xA1,,\xD6\xD0,";
+  for (std::size_t i = 0; s.size() < 3000000; ++i) {
+    s += ",";
+    s.append(i % 97, i % 2 ? 'y' : '\xC4');
+  }
+  s += "\x81";
+  for (const char* r : {"", ";", "<-- a replacement far longer than what it replaces -->"}) {
+    SCOPED_TRACE(testing::PrintToString(std::string(r)));
+    ASSERT_EQ(ReplaceText(T(s), T(","), T(r)).str(),
+              ModelReplace(s, ",", r, nullopt, nullopt, false));
+  }
+  ASSERT_EQ(Items(SplitText(T(s), T(","))), ModelSplit(s, ",", nullopt));
+}
+
 // Inputs on which a sought text occurs at nearly every byte: on second bytes only, or
 // overlapping itself. The searches must still give the walk's answers (these inputs drive
 // the search past its fast path).

@@ -10,11 +10,17 @@
 #include <unicode/uset.h>
 #include <unicode/utf16.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvel::platform {
 namespace {
@@ -134,6 +140,194 @@ int64_t Run(Step step, const Src* s, const Src* sEnd, Dst* out, std::ptrdiff_t c
 
 int ToInt(int64_t n) { return n > 0 && n <= INT_MAX ? static_cast<int>(n) : 0; }
 
+// ---- GBK fast path ----------------------------------------------------------------------
+//
+// Most GBK text is runs of ASCII and well-formed two-byte characters. Those are converted
+// here: ASCII runs 16 bytes a step, two-byte characters one table look-up each, from a
+// table read once per process from ICU's own converter. Everything else (the one-byte
+// characters 0x80 and 0xFF, invalid and unassigned sequences, a lead byte at the very end)
+// goes to ICU, from its first byte up to and including the next ASCII byte. After an ASCII
+// byte ICU's decoder holds no partial character (an ASCII byte ends a pair or stands alone;
+// it never begins one), and a table pair is one whole character wherever a character
+// starts, so converting the text in such pieces gives exactly what one ICU call over the
+// whole text gives.
+
+struct GbkPairs {
+  // The one UTF-16 unit ICU reads lead byte 0x80 + i, trail byte j as; 0 leaves the
+  // sequence to ICU.
+  char16_t unit[128][256];
+};
+
+// Converts every pair of a byte of 0x80 or above and any byte once, each pair followed by
+// an ASCII byte, in one run of a converter of its own. A pair is kept only where ICU read
+// exactly its two bytes, from the pair's first byte on, as one unit that is neither U+FFFD
+// nor a surrogate: the offsets of the output tell which bytes each unit came from, so a
+// sequence that ICU reads in any other way never enters the table.
+std::unique_ptr<const GbkPairs> BuildGbkPairs() {
+  auto pairs = std::make_unique<GbkPairs>();
+  UErrorCode e = U_ZERO_ERROR;
+  UConverter* c = ucnv_open("windows-936-2000", &e);
+  if (U_SUCCESS(e)) {
+    ucnv_setToUCallBack(c, UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &e);
+  }
+  if (U_FAILURE(e)) {
+    if (c) ucnv_close(c);
+    return nullptr;
+  }
+  std::string in;
+  in.reserve(128 * 256 * 3);
+  for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
+    for (unsigned trail = 0; trail <= 0xFF; ++trail) {
+      in += static_cast<char>(lead);
+      in += static_cast<char>(trail);
+      in += 'A';
+    }
+  }
+  std::vector<UChar> out(in.size());
+  std::vector<int32_t> offsets(in.size());
+  UChar* t = out.data();
+  const char* s = in.data();
+  ucnv_toUnicode(c, &t, out.data() + out.size(), &s, in.data() + in.size(), offsets.data(), true,
+                 &e);
+  ucnv_close(c);
+  if (U_FAILURE(e)) return nullptr;
+  const std::size_t produced = static_cast<std::size_t>(t - out.data());
+  for (std::size_t k = 0; k + 1 < produced; ++k) {
+    const int32_t at = offsets[k];
+    if (at < 0 || at % 3 != 0 || offsets[k + 1] != at + 2) continue;
+    const char16_t u = out[k];
+    if (u == 0 || u == 0xFFFD || U16_IS_SURROGATE(u)) continue;
+    const auto* pair = reinterpret_cast<const unsigned char*>(in.data()) + at;
+    pairs->unit[pair[0] - 0x80][pair[1]] = u;
+  }
+  return pairs;
+}
+
+const GbkPairs* TheGbkPairs() {
+  static const std::unique_ptr<const GbkPairs> pairs = BuildGbkPairs();
+  return pairs.get();
+}
+
+// Where the piece that ICU converts ends: after the run of bytes of 0x80 and above from
+// `from` on, and after the ASCII byte that ends it (or at the end of the input).
+const unsigned char* IcuPieceEnd(const unsigned char* from, const unsigned char* end) {
+  while (from < end && *from >= 0x80) ++from;
+  return from < end ? from + 1 : end;
+}
+
+// Stores the 16 bytes at p to out (as units or as bytes) and returns how many of them, from
+// the first on, are ASCII (16 when all are).
+template <class Dst>
+inline unsigned Ascii16(const unsigned char* p, Dst* out) {
+#if defined(__SSE2__)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  if constexpr (sizeof(Dst) == 2) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+  } else {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  }
+  return static_cast<unsigned>(
+      __builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(v)) | 0x10000u));
+#else
+  unsigned k = 16;
+  for (unsigned i = 0; i < 16; ++i) {
+    out[i] = static_cast<Dst>(p[i]);
+    if (p[i] >= 0x80 && k == 16) k = i;
+  }
+  return k;
+#endif
+}
+
+// Writes unit u (not a surrogate) where room is known to be there: as itself, or as UTF-8
+// (three bytes always stored); returns how far the output moves.
+inline unsigned PutRoomy(unsigned u, char16_t* out) {
+  *out = static_cast<char16_t>(u);
+  return 1;
+}
+inline unsigned PutRoomy(unsigned u, char* out) {
+  const bool one = u < 0x80;
+  const bool two = u < 0x800;
+  out[0] = static_cast<char>(one ? u : two ? 0xC0 | (u >> 6) : 0xE0 | (u >> 12));
+  out[1] = static_cast<char>(two ? 0x80 | (u & 0x3F) : 0x80 | ((u >> 6) & 0x3F));
+  out[2] = static_cast<char>(0x80 | (u & 0x3F));
+  return one ? 1 : two ? 2 : 3;
+}
+
+// The same with a room check; false when it does not fit.
+inline bool Put(unsigned u, char16_t*& out, char16_t* outEnd) {
+  if (out == outEnd) return false;
+  *out++ = static_cast<char16_t>(u);
+  return true;
+}
+inline bool Put(unsigned u, char*& out, char* outEnd) {
+  const std::ptrdiff_t need = u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+  if (outEnd - out < need) return false;
+  if (need == 1) {
+    *out++ = static_cast<char>(u);
+  } else if (need == 2) {
+    *out++ = static_cast<char>(0xC0 | (u >> 6));
+    *out++ = static_cast<char>(0x80 | (u & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xE0 | (u >> 12));
+    *out++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (u & 0x3F));
+  }
+  return true;
+}
+
+// GBK -> UTF-16 units (Dst = char16_t) or UTF-8 bytes (Dst = char) into out[0, capacity).
+// `icu(from, to, dst, room)` converts one piece with ICU and returns the count written, or
+// -1. Returns the count written, or -1 when the output does not fit or ICU fails.
+template <class Dst, class Icu>
+int64_t GbkFast(const GbkPairs& pairs, const unsigned char* in, std::size_t n, Dst* out,
+                std::size_t capacity, Icu icu) {
+  // Room one step needs: 16 units or bytes for the ASCII store, and the characters after
+  // it, which it takes only while 3 more bytes fit.
+  constexpr std::ptrdiff_t kStepRoom = 32;
+  const unsigned char* const end = in + n;
+  Dst* const outEnd = out + capacity;
+  Dst* t = out;
+  while (in < end) {
+    // Each step stores the next 16 bytes as if ASCII and keeps as many as are, then takes
+    // the two-byte characters that follow through the table.
+    while (end - in >= 16 && outEnd - t >= kStepRoom) {
+      const unsigned ascii = Ascii16(in, t);
+      in += ascii;
+      t += ascii;
+      if (ascii == 16) continue;
+      while (end - in >= 2 && outEnd - t >= 3) {
+        const unsigned u = pairs.unit[in[0] & 0x7F][in[1]];
+        if (in[0] < 0x80 || u == 0) break;
+        t += PutRoomy(u, t);
+        in += 2;
+      }
+      if (in < end && *in >= 0x80) break;
+    }
+    if (in == end) break;
+    // One character with room checks: near the ends, and for what the table leaves out.
+    const unsigned b0 = *in;
+    if (b0 < 0x80) {
+      if (!Put(b0, t, outEnd)) return -1;
+      ++in;
+      continue;
+    }
+    const unsigned pair = end - in >= 2 ? pairs.unit[b0 & 0x7F][in[1]] : 0;
+    if (pair != 0) {
+      if (!Put(pair, t, outEnd)) return -1;
+      in += 2;
+      continue;
+    }
+    const unsigned char* pieceEnd = IcuPieceEnd(in, end);
+    const int64_t written = icu(in, pieceEnd, t, outEnd - t);
+    if (written < 0) return -1;
+    t += written;
+    in = pieceEnd;
+  }
+  return t - out;
+}
+
 const UNormalizer2* Nfc() {
   UErrorCode e = U_ZERO_ERROR;
   const UNormalizer2* n = unorm2_getNFCInstance(&e);
@@ -215,6 +409,17 @@ int MultiByteToWide(unsigned codePage, unsigned flags, const char* in, int inByt
   auto step = [c](UChar** t, UChar* tLimit, const char** src, const char* sLimit, bool flush,
                   UErrorCode* e) { ucnv_toUnicode(c, t, tLimit, src, sLimit, nullptr, flush, e); };
   bool query = out == nullptr || outUnits == 0;
+  const GbkPairs* pairs = codePage == kCodePageGbk && !query ? TheGbkPairs() : nullptr;
+  if (pairs) {
+    auto icu = [&](const unsigned char* from, const unsigned char* to, char16_t* dst,
+                   std::ptrdiff_t room) {
+      ucnv_resetToUnicode(c);
+      return Run<char, UChar>(step, reinterpret_cast<const char*>(from),
+                              reinterpret_cast<const char*>(to), dst, room);
+    };
+    return ToInt(GbkFast<char16_t>(*pairs, reinterpret_cast<const unsigned char*>(in), n, out,
+                                   static_cast<std::size_t>(outUnits), icu));
+  }
   return ToInt(Run<char, UChar>(step, in, in + n, query ? nullptr : out, outUnits));
 }
 
@@ -268,6 +473,21 @@ int MultiByteToMultiByte(unsigned fromCodePage, const char* in, int inBytes, uns
                    &pivotTarget, pivot + std::size(pivot), false, flush, e);
   };
   bool query = out == nullptr || outBytes == 0;
+  const GbkPairs* pairs = fromCodePage == kCodePageGbk && toCodePage == kCodePageUtf8 && !query
+                              ? TheGbkPairs()
+                              : nullptr;
+  if (pairs) {
+    auto icu = [&](const unsigned char* begin, const unsigned char* limit, char* dst,
+                   std::ptrdiff_t room) {
+      ucnv_resetToUnicode(from->converter);
+      ucnv_resetFromUnicode(to->converter);
+      pivotSource = pivotTarget = pivot;
+      return Run<char, char>(step, reinterpret_cast<const char*>(begin),
+                             reinterpret_cast<const char*>(limit), dst, room);
+    };
+    return ToInt(GbkFast<char>(*pairs, reinterpret_cast<const unsigned char*>(in), n, out,
+                               static_cast<std::size_t>(outBytes), icu));
+  }
   return ToInt(Run<char, char>(step, in, in + n, query ? nullptr : out, outBytes));
 }
 
