@@ -6,6 +6,7 @@
 #include <pcre2.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/regexp/dialect.h"
@@ -46,6 +48,9 @@ constexpr int64_t kWindowSlowNs = 20'000'000;
 // the subject in one call, as its start-of-match scan ignores the offset limit; a callout in
 // front of the pattern then checks the time budget at every eighth start position.
 constexpr uint32_t kStartCallout = 255;
+// Subjects from this length on (code units) are searched for their first match on two
+// threads, one half of the start offsets each.
+constexpr std::size_t kSplitUnits = std::size_t{1} << 18;
 // Deepest nesting PCRE2 accepts: the rewritten pattern nests deeper than the dialect's.
 constexpr uint32_t kParensNestLimit = 1000;
 
@@ -198,21 +203,21 @@ int OnCallout(pcre2_callout_block* block, void* data) {
              : 0;
 }
 
-// One run of a compiled pattern over a subject: the contexts, the match data and the loop.
+// One thread's search of a compiled pattern over a subject: the contexts, the match data and
+// the window sizes.
 //
 // PCRE2 applies its match limit to each start position on its own, so one call over a long
 // subject may try very many costly start positions. Each call is therefore held to a window
 // of start offsets (the offset limit), and the time budget is checked between windows. A
 // window's work is small: a fast window holds start positions that each stay under the low
-// limit, a careful one only a few start positions. So a run overruns its budget by little.
-class Runner {
+// limit, a careful one only a few start positions. So a search overruns its budget by little.
+class Searcher {
  public:
-  Runner(const Compiled& compiled, std::u16string_view subject)
+  Searcher(const Compiled& compiled, std::u16string_view subject, int64_t endNs)
       : compiled_(compiled), subject_(subject) {
-    deadline_.endNs = NowNs() + gBudgetMs.load() * 1'000'000;  // budget < 2^43 ms
+    deadline_.endNs = endNs;
     context_ = pcre2_match_context_create(nullptr);
     data_ = pcre2_match_data_create_from_pattern(compiled.code.get(), nullptr);
-    if (!compiled.map.empty()) mapped_.resize(2 * (compiled.groups + std::size_t{1}));
     if (context_) {
       pcre2_set_heap_limit(context_, kHeapLimitKiB);
       pcre2_set_callout(context_, OnCallout, &deadline_);
@@ -222,50 +227,33 @@ class Runner {
       }
     }
   }
-  ~Runner() {
+  ~Searcher() {
     if (stack_) pcre2_jit_stack_free(stack_);
     if (data_) pcre2_match_data_free(data_);
     if (context_) pcre2_match_context_free(context_);
   }
-  Runner(const Runner&) = delete;
-  Runner& operator=(const Runner&) = delete;
+  Searcher(const Searcher&) = delete;
+  Searcher& operator=(const Searcher&) = delete;
 
-  // Calls onMatch(ovector) for each match in order (only the first unless global). Returns
-  // false when matching failed (a limit, the time budget, no memory) or onMatch did.
-  template <class OnMatch>
-  bool Run(bool global, OnMatch onMatch) {
-    if (!context_ || !data_) return false;
-    const std::size_t length = subject_.size();
-    std::size_t start = 0;
-    while (start <= length) {
-      int rc = Search(start);
-      if (rc == PCRE2_ERROR_NOMATCH) return true;
-      if (rc < 0) return false;
-      const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data_);
-      if (!mapped_.empty()) ov = Mapped(ov);
-      if (!onMatch(ov)) return false;
-      if (!global) return true;
-      // Go on after the match; after an empty one, one unit further.
-      std::size_t next = ov[1];
-      if (ov[1] <= ov[0]) next = ov[0] + 1;
-      if (next <= start) next = start + 1;
-      start = next;
-    }
-    return true;
-  }
+  bool Ready() const { return context_ && data_; }
+  const PCRE2_SIZE* Offsets() const { return pcre2_get_ovector_pointer(data_); }
+  uint32_t OffsetPairs() const { return pcre2_get_ovector_count(data_); }
 
- private:
-  // The first match that starts at or after `start`, window by window.
-  int Search(std::size_t start) {
+  // The first match that starts at or after `start` and no later than `lastStart`, window by
+  // window. Where the interpreter has to search, it looks on to the end of the subject (the
+  // match it finds is still the first one from `start` on). A set `stop` ends the search
+  // between windows, as if nothing were found.
+  int Search(std::size_t start, std::size_t lastStart, const std::atomic<bool>* stop = nullptr) {
     if (!compiled_.jit) return SearchRest(start);
-    const std::size_t length = subject_.size();
+    const std::size_t bound = std::min(lastStart, subject_.size());
     std::size_t from = start;
     for (;;) {
+      if (stop && stop->load(std::memory_order_relaxed)) return PCRE2_ERROR_NOMATCH;
       const int64_t begin = NowNs();
       if (begin > deadline_.endNs) return PCRE2_ERROR_CALLOUT;
       const bool careful = from < carefulEnd_;
       std::size_t& window = careful ? carefulWindow_ : window_;
-      std::size_t last = length - from > window ? from + window : length;
+      std::size_t last = bound - from > window ? from + window : bound;
       if (careful && last > carefulEnd_) last = carefulEnd_;
       pcre2_set_offset_limit(context_, last);
       pcre2_set_match_limit(context_, careful ? kMatchLimit : kFastMatchLimit);
@@ -277,7 +265,7 @@ class Runner {
         carefulWindow_ = 1;
         continue;
       }
-      if (rc != PCRE2_ERROR_NOMATCH || last >= length) return rc;
+      if (rc != PCRE2_ERROR_NOMATCH || last >= bound) return rc;
       const int64_t spent = NowNs() - begin;
       const std::size_t most = careful ? kCarefulWindowMax : kWindowMax;
       if (spent < kWindowFastNs && window < most) window *= 2;
@@ -286,18 +274,7 @@ class Runner {
     }
   }
 
-  // The offsets in the dialect's group numbering.
-  const PCRE2_SIZE* Mapped(const PCRE2_SIZE* ov) {
-    mapped_[0] = ov[0];
-    mapped_[1] = ov[1];
-    for (std::size_t k = 0; k < compiled_.groups; ++k) {
-      const uint32_t g = compiled_.map[k];
-      mapped_[2 * k + 2] = ov[2 * g];
-      mapped_[2 * k + 3] = ov[2 * g + 1];
-    }
-    return mapped_.data();
-  }
-
+ private:
   PCRE2_SPTR Units() const { return reinterpret_cast<PCRE2_SPTR>(subject_.data()); }
 
   // The interpreter's search from `start` to the end, in one call under the full limit. It
@@ -323,10 +300,101 @@ class Runner {
   std::size_t window_ = kWindowFirst;
   std::size_t carefulWindow_ = 1;
   std::size_t carefulEnd_ = 0;  // start offsets below this are searched carefully
-  std::vector<PCRE2_SIZE> mapped_;
   pcre2_match_context* context_ = nullptr;
   pcre2_match_data* data_ = nullptr;
   pcre2_jit_stack* stack_ = nullptr;
+};
+
+// One run of a compiled pattern over a subject: the match loop, under one time budget.
+//
+// On a long subject the first match is looked for on two threads: this one searches the
+// start offsets of the first half, a second one those of the second half. A match in the
+// first half is the first match; only when the first half has none does the second half's
+// answer count, match or failure. So the result is the one a search in order gives.
+class Runner {
+ public:
+  Runner(const Compiled& compiled, std::u16string_view subject)
+      : compiled_(compiled),
+        subject_(subject),
+        endNs_(NowNs() + gBudgetMs.load() * 1'000'000),  // budget < 2^43 ms
+        main_(compiled, subject, endNs_) {
+    if (!compiled.map.empty()) mapped_.resize(2 * (compiled.groups + std::size_t{1}));
+  }
+
+  // Calls onMatch(ovector) for each match in order (only the first unless global). Returns
+  // false when matching failed (a limit, the time budget, no memory) or onMatch did.
+  template <class OnMatch>
+  bool Run(bool global, OnMatch onMatch) {
+    if (!main_.Ready()) return false;
+    const std::size_t length = subject_.size();
+    std::size_t start = 0;
+    while (start <= length) {
+      const PCRE2_SIZE* ov = nullptr;
+      const int rc = start == 0 ? SearchFirst(ov) : main_.Search(start, length);
+      if (rc == PCRE2_ERROR_NOMATCH) return true;
+      if (rc < 0) return false;
+      if (!ov) ov = main_.Offsets();
+      if (!mapped_.empty()) ov = Mapped(ov);
+      if (!onMatch(ov)) return false;
+      if (!global) return true;
+      // Go on after the match; after an empty one, one unit further.
+      std::size_t next = ov[1];
+      if (ov[1] <= ov[0]) next = ov[0] + 1;
+      if (next <= start) next = start + 1;
+      start = next;
+    }
+    return true;
+  }
+
+ private:
+  // The first match of the subject, on two threads where the subject is long; `ov` is set
+  // when the second half's offsets are the answer.
+  int SearchFirst(const PCRE2_SIZE*& ov) {
+    const std::size_t length = subject_.size();
+    if (!compiled_.jit || length < kSplitUnits) return main_.Search(0, length);
+    const std::size_t half = length / 2;
+    std::atomic<bool> stop{false};
+    int second = PCRE2_ERROR_NOMEMORY;
+    std::thread worker;
+    try {
+      worker = std::thread([&] {
+        Searcher searcher(compiled_, subject_, endNs_);
+        if (!searcher.Ready()) return;
+        second = searcher.Search(half + 1, length, &stop);
+        if (second >= 0) {
+          const PCRE2_SIZE* o = searcher.Offsets();
+          secondOffsets_.assign(o, o + 2 * std::size_t{searcher.OffsetPairs()});
+        }
+      });
+    } catch (...) {
+      return main_.Search(0, length);  // no thread to be had: in order, on this one
+    }
+    const int first = main_.Search(0, half);
+    if (first != PCRE2_ERROR_NOMATCH) stop.store(true, std::memory_order_relaxed);
+    worker.join();
+    if (first != PCRE2_ERROR_NOMATCH) return first;
+    if (second >= 0) ov = secondOffsets_.data();
+    return second;
+  }
+
+  // The offsets in the dialect's group numbering.
+  const PCRE2_SIZE* Mapped(const PCRE2_SIZE* ov) {
+    mapped_[0] = ov[0];
+    mapped_[1] = ov[1];
+    for (std::size_t k = 0; k < compiled_.groups; ++k) {
+      const uint32_t g = compiled_.map[k];
+      mapped_[2 * k + 2] = ov[2 * g];
+      mapped_[2 * k + 3] = ov[2 * g + 1];
+    }
+    return mapped_.data();
+  }
+
+  const Compiled& compiled_;
+  std::u16string_view subject_;
+  const int64_t endNs_;
+  Searcher main_;
+  std::vector<PCRE2_SIZE> secondOffsets_;
+  std::vector<PCRE2_SIZE> mapped_;
 };
 
 // The text argument of Execute, Replace or Test as UTF-16 code units, for the length of the

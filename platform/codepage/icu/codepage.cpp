@@ -14,12 +14,14 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorvel::platform {
@@ -396,6 +398,64 @@ std::u16string Compose(CodePageState& s, const UNormalizer2* nfc, const char16_t
   return out;
 }
 
+// GBK -> UTF-16 through the fast path, with the calling thread's converter for what the
+// table leaves to ICU. The count written, or -1.
+int64_t GbkToUnits(const GbkPairs& pairs, const unsigned char* in, std::size_t n, char16_t* out,
+                   std::size_t capacity) {
+  CodePageState* s = StateFor(kCodePageGbk);
+  if (!s) return -1;
+  UConverter* c = s->converter;
+  auto step = [c](UChar** t, UChar* tLimit, const char** src, const char* sLimit, bool flush,
+                  UErrorCode* e) { ucnv_toUnicode(c, t, tLimit, src, sLimit, nullptr, flush, e); };
+  auto icu = [&](const unsigned char* from, const unsigned char* to, char16_t* dst,
+                 std::ptrdiff_t room) {
+    ucnv_resetToUnicode(c);
+    return Run<char, UChar>(step, reinterpret_cast<const char*>(from),
+                            reinterpret_cast<const char*>(to), dst, room);
+  };
+  return GbkFast<char16_t>(pairs, in, n, out, capacity, icu);
+}
+
+// Texts from this size on are converted in two halves on two threads.
+constexpr std::size_t kSplitBytes = std::size_t{256} << 10;
+
+// Where a long text may be cut in two so that each half converts as it would within the
+// whole: right after two bytes below 0x80 in a row, near the middle. The second of them is
+// a character of its own whatever came before (the first cannot begin a pair), and no
+// character spans the cut. 0 when there is no such place near the middle.
+std::size_t SplitPoint(const unsigned char* in, std::size_t n) {
+  const std::size_t from = n / 2;
+  const std::size_t to = std::min(n - 1, from + (std::size_t{64} << 10));
+  for (std::size_t i = from; i < to; ++i) {
+    if (in[i - 1] < 0x80 && in[i] < 0x80) return i + 1;
+  }
+  return 0;
+}
+
+// A long GBK text in two halves at once: the second half goes into the output behind the
+// room the first may take (one unit per byte at most), then moves up to join it. -1 when
+// the output has no room for that layout or a half fails; the caller then converts in one
+// piece, which gives the same units.
+int64_t GbkToUnitsSplit(const GbkPairs& pairs, const unsigned char* in, std::size_t n,
+                        char16_t* out, std::size_t capacity) {
+  if (n < kSplitBytes || capacity < n) return -1;
+  const std::size_t cut = SplitPoint(in, n);
+  if (cut == 0) return -1;
+  int64_t second = -1;
+  std::thread worker;
+  try {
+    worker = std::thread(
+        [&] { second = GbkToUnits(pairs, in + cut, n - cut, out + cut, capacity - cut); });
+  } catch (...) {
+    return -1;  // no thread to be had: one piece it is
+  }
+  const int64_t first = GbkToUnits(pairs, in, cut, out, cut);
+  worker.join();
+  if (first < 0 || second < 0) return -1;
+  std::memmove(out + first, out + cut, static_cast<std::size_t>(second) * sizeof(char16_t));
+  return first + second;
+}
+
 }  // namespace
 
 int MultiByteToWide(unsigned codePage, unsigned flags, const char* in, int inBytes, char16_t* out,
@@ -411,14 +471,10 @@ int MultiByteToWide(unsigned codePage, unsigned flags, const char* in, int inByt
   bool query = out == nullptr || outUnits == 0;
   const GbkPairs* pairs = codePage == kCodePageGbk && !query ? TheGbkPairs() : nullptr;
   if (pairs) {
-    auto icu = [&](const unsigned char* from, const unsigned char* to, char16_t* dst,
-                   std::ptrdiff_t room) {
-      ucnv_resetToUnicode(c);
-      return Run<char, UChar>(step, reinterpret_cast<const char*>(from),
-                              reinterpret_cast<const char*>(to), dst, room);
-    };
-    return ToInt(GbkFast<char16_t>(*pairs, reinterpret_cast<const unsigned char*>(in), n, out,
-                                   static_cast<std::size_t>(outUnits), icu));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(in);
+    const auto capacity = static_cast<std::size_t>(outUnits);
+    const int64_t split = GbkToUnitsSplit(*pairs, bytes, n, out, capacity);
+    return ToInt(split >= 0 ? split : GbkToUnits(*pairs, bytes, n, out, capacity));
   }
   return ToInt(Run<char, UChar>(step, in, in + n, query ? nullptr : out, outUnits));
 }

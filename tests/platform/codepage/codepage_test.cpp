@@ -540,6 +540,38 @@ TEST(CodePage, GbkDecodingStopsAtTheRoomGiven) {
   }
 }
 
+TEST(CodePage, LongGbkTextsConvertAsOnePiece) {
+  // Long texts are converted in two halves at once; the halves meet where no character can
+  // span them. Whatever stands around the middle, a lead byte or a one-byte character right
+  // before it, invalid sequences, or no place to cut at all, the result is ICU's over the
+  // whole text, and too little room still gives 0.
+  const std::size_t n = std::size_t{1} << 20;
+  std::string chinese;
+  while (chinese.size() < n) chinese += "\xD6\xD0\xCE\xC4";
+  std::string rows;
+  for (int i = 0; rows.size() < n; ++i) rows += "<td>\xB5\xDA" + std::to_string(i) + "\xB3\xA1</td>\r\n";
+  const std::string_view around[] = {"",        "\x81",     "\x80",      "\xFF",
+                                     "\x81\x40", "\xD6 ",    "a\xD6\xD0", "\x81\x30\x31"};
+  std::vector<std::string> texts = {chinese, rows, std::string(n, 'a')};
+  for (std::string_view piece : around) {
+    for (std::size_t shift = 0; shift < 4; ++shift) {
+      std::string t = rows;
+      t.replace(t.size() / 2 - shift, piece.size(), piece);
+      texts.push_back(t);
+      t = chinese;
+      t.replace(t.size() / 2 - shift, piece.size(), piece);
+      texts.push_back(t);
+    }
+  }
+  for (const std::string& t : texts) ExpectSameAsIcu(t);
+
+  const std::u16string want = IcuGbkToWide(rows);
+  std::vector<char16_t> small(want.size() - 1);
+  EXPECT_EQ(MultiByteToWide(kCodePageGbk, 0, rows.data(), static_cast<int>(rows.size()),
+                            small.data(), static_cast<int>(small.size())),
+            0);
+}
+
 TEST(CodePage, ThreadsConvertAtTheSameTime) {
   std::vector<std::thread> threads;
   std::vector<int> faults(4, 0);

@@ -657,5 +657,56 @@ TEST_F(RegExpTest, CostlyAtEveryStartPositionStopsAtTheTimeBudget) {
   regexp::SetTimeBudget(saved);
 }
 
+TEST_F(RegExpTest, LongSubjectsGiveTheMatchesOfASearchInOrder) {
+  // Subjects long enough that the first match is looked for from both halves at once: the
+  // answer is still the leftmost match, whichever half holds it, also for a match that runs
+  // across the middle and when both halves hold one.
+  const std::size_t n = 1'200'000;
+  const std::size_t mid = n / 2;
+  auto with = [&](std::initializer_list<std::pair<std::size_t, std::u16string>> at) {
+    std::u16string s(n, u'.');
+    for (const auto& [pos, text] : at) s.replace(pos, text.size(), text);
+    return s;
+  };
+  struct Case {
+    const char* name;
+    std::u16string subject;
+    Options options;
+    std::vector<Found> want;
+  };
+  const Case cases[] = {
+      {"first half only", with({{1000, u"<a7>"}}), kPlain, {{u"<a7>", 1000, {u"7"}}}},
+      {"second half only", with({{n - 10, u"<a8>"}}), kPlain, {{u"<a8>", int(n - 10), {u"8"}}}},
+      {"both halves", with({{mid - 5000, u"<a1>"}, {mid + 5, u"<a2>"}}), kPlain,
+       {{u"<a1>", int(mid - 5000), {u"1"}}}},
+      {"across the middle", with({{mid - 2, u"<a12345>"}}), kPlain,
+       {{u"<a12345>", int(mid - 2), {u"12345"}}}},
+      {"starting right after the middle", with({{mid + 1, u"<a3>"}}), kPlain,
+       {{u"<a3>", int(mid + 1), {u"3"}}}},
+      {"global, in order", with({{7, u"<a1>"}, {mid, u"<a2>"}, {n - 4, u"<a3>"}}), kGlobal,
+       {{u"<a1>", 7, {u"1"}}, {u"<a2>", int(mid), {u"2"}}, {u"<a3>", int(n - 4), {u"3"}}}},
+      {"none", with({}), kGlobal, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Matches(u"<a(\\d+)>", c.subject, c.options), c.want) << c.name;
+  }
+}
+
+TEST_F(RegExpTest, ALongSubjectFailsWhereASearchInOrderWould) {
+  // Start positions in the first half that no limit lets through fail the run even though
+  // the second half holds a match; a match in the first half before them is found.
+  const std::size_t n = 1'200'000;
+  std::u16string subject(n, u'x');
+  const std::u16string costly = std::u16string(45, u'a') + u"!";
+  subject.replace(1000, costly.size(), costly);
+  subject.replace(n - 10, 1, u"b");
+  const auto saved = regexp::TimeBudget();
+  regexp::SetTimeBudget(std::chrono::milliseconds(300));
+  EXPECT_EQ(Matches(u"(a|aa)*b", subject, kPlain), std::nullopt);
+  subject.replace(10, 1, u"b");
+  EXPECT_EQ(Matches(u"(a|aa)*b", subject, kPlain), (std::vector<Found>{{u"b", 10, {kEmpty}}}));
+  regexp::SetTimeBudget(saved);
+}
+
 }  // namespace
 }  // namespace quorvel::platform
