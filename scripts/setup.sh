@@ -11,6 +11,7 @@ packages=(
   tinyproxy
   fonts-noto-cjk
   xvfb xauth
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
