@@ -40,9 +40,20 @@ struct PlainHost {
   int start = 1;  // position in the address where the host begins
 };
 
+// True when none of the bytes of marks occurs in t before position pos.
+bool NoneBefore(const Text& t, std::string_view marks, int pos) {
+  for (char mark : marks) {
+    const int at = FindText(t, Text(std::string_view(&mark, 1)));
+    if (at != -1 && at < pos) return false;
+  }
+  return true;
+}
+
 // The host between the scheme and the first "/" behind it. "http://" counts as the scheme
-// only where no "/" comes before it, so an address without a scheme whose query carries a
-// full address ("a.com/?next=http://b.com/") still names its own host.
+// only where no "/", "?" or "#" comes before it: behind any of them it lies in the path, the
+// query or the fragment of an address without a scheme ("a.com/?next=http://b.com/",
+// "a.com?u=http://b.com/", "a.com#http://b.com/"), and such an address names its own host,
+// never one that its query or fragment carries.
 PlainHost SplitPlainHost(const Text& address) {
   Text t = ToLower(address);
   const Text slash("/");
@@ -50,7 +61,7 @@ PlainHost SplitPlainHost(const Text& address) {
   if (TextLeft(t, 8) == Text("https://")) return {TextBetween(t, Text("https://"), slash), 9};
   const Text http("http://");
   const int scheme = FindText(t, http);
-  if (scheme != -1 && FindText(t, slash) == scheme + 5) {
+  if (scheme != -1 && NoneBefore(t, "/?#", scheme)) {
     return {TextBetween(t, http, slash), scheme + 7};
   }
   return {TextBetween(ConcatText(http, t), http, slash), 1};

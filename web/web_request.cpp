@@ -65,7 +65,14 @@ Text QueryResponseHeaders(inet::InetHandle* request) {
                      true);
 }
 
-// "name=value" of every Set-Cookie line, joined by "; ".
+void Close(inet::InetHandle* request, inet::InetHandle* connection, inet::InetHandle* internet) {
+  inet::InetCloseHandle(request);
+  inet::InetCloseHandle(connection);
+  inet::InetCloseHandle(internet);
+}
+
+}  // namespace
+
 Text CollectCookies(const Text& responseHeaders) {
   Text received;
   const TextArray lines = SplitText(responseHeaders, Text("\r\n"));
@@ -81,14 +88,6 @@ Text CollectCookies(const Text& responseHeaders) {
   }
   return TextLeft(received, TextLength(received) - 2);
 }
-
-void Close(inet::InetHandle* request, inet::InetHandle* connection, inet::InetHandle* internet) {
-  inet::InetCloseHandle(request);
-  inet::InetCloseHandle(connection);
-  inet::InetCloseHandle(internet);
-}
-
-}  // namespace
 
 std::uint32_t WebRequestFlags(const Text& url, bool cookiesGiven, bool noRedirect) {
   std::uint32_t flags = inet::kInetFlagReload | inet::kInetFlagNeedFile;

@@ -46,6 +46,11 @@ Bytes WebRequest(const Text& url, int method = 0, const Text& postText = Text(),
                  Text* responseHeaders = nullptr, bool noRedirect = false,
                  Bytes* postBytes = nullptr, const Text& proxy = Text());
 
+// The cookies of a raw response header block as WebRequest reports them in receivedCookies:
+// for every CR LF line holding "Set-Cookie", its "name=value" (the text after "Set-Cookie:" up
+// to the first ";", blanks trimmed), joined by "; ". Any text is accepted.
+Text CollectCookies(const Text& responseHeaders);
+
 // The request flags WebRequest opens its request with for this address and these options
 // (reload and need-file always; no-cookies when a cookie text is given; no-auto-redirect on
 // request; secure for https, ignore-redirect-to-https otherwise).

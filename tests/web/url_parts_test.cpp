@@ -55,6 +55,17 @@ TEST(UrlHost, EveryMode) {
       // a full address inside the query of an address without a scheme is not the host
       {"a.com/login?next=http://b.com/x", false, false, {}, "a.com"},
       {"a.com/login?next=http://b.com/x", false, false, 1, "a.com"},
+      // nor behind "?" or "#": the host runs up to the first "/" as for any address without a
+      // scheme ("a.com?x=1" below), never into the address the query or fragment carries
+      {"a.com?x=1", false, false, {}, "a.com?x=1"},
+      {"a.com?u=http://b.com/", false, false, {}, "a.com?u=http"},
+      {"a.com?u=http://b.com:81/", false, true, {}, "a.com?u=http:"},
+      {"a.com#http://b.com/", false, false, {}, "a.com#http"},
+      {"A.com#x?http://B.com/", true, false, {}, "a.com#x?http"},
+      {"a.com?u=http://b.com/", false, false, 1, "a.com?u=b.com"},
+      // a scheme with nothing of "/", "?" or "#" before it is still the scheme
+      {"http://b.com/?u=http://c.com/", false, false, {}, "b.com"},
+      {"http://b.com?u=http://c.com/", false, false, {}, "b.com?u=http"},
       // an IPv6 literal keeps its colons; only a colon behind "]" starts the port
       {"http://[::1]:8080/x", false, false, {}, "[::1]"},
       {"http://[::1]:8080/x", false, true, {}, "[::1]:8080"},
@@ -134,6 +145,11 @@ TEST(UrlPortAndPath, Table) {
       {"http://h:8080/p", 8080, "/p"},
       {"https://s/a/b", 443, "/a/b"},
       {"a.com/login?next=http://b.com/x", 80, "/login?next=http://b.com/x"},
+      // "http://" in a query or fragment of an address without a scheme gives no port: the
+      // host text ends with the colon of that "http:", so the port is empty (0, as for "q:")
+      {"a.com?u=http://b.com:81/", 0, "//b.com:81/"},
+      {"a.com#http://b.com:81/", 0, "//b.com:81/"},
+      {"a.com?u=x:81", 81, "/"},
       {"http://[::1]:8080/x", 8080, "/x"},
       {"http://[::1]/x", 80, "/x"},
       {"https://[::1]", 443, "/"},

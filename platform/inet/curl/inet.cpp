@@ -2,6 +2,8 @@
 // multi handle, so the body can be handed out piece by piece as the reader asks for it.
 #include "platform/inet/inet.h"
 
+#include "platform/inet/header_block.h"
+
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -429,14 +431,15 @@ class RequestHandle final : public InetHandle {
       *length = 0;
       return false;
     }
-    const std::size_t need = raw_.size() + 1;
+    const std::string& raw = block_.raw();
+    const std::size_t need = raw.size() + 1;
     if (!buffer || *length < need) {
       *length = need;
       return false;
     }
-    std::memcpy(buffer, raw_.data(), raw_.size());
-    buffer[raw_.size()] = '\0';
-    *length = raw_.size();
+    std::memcpy(buffer, raw.data(), raw.size());
+    buffer[raw.size()] = '\0';
+    *length = raw.size();
     return true;
   }
 
@@ -483,9 +486,7 @@ class RequestHandle final : public InetHandle {
   // Points the easy handle at the current hop: address, method and body, proxy, header lines.
   bool ConfigureHop() {
     CURL* e = easy_;
-    raw_.clear();
-    location_.clear();
-    status_ = 0;
+    block_.Reset();
     complete_ = false;
     if (curl_easy_setopt(e, CURLOPT_URL, hop_.url.c_str()) != CURLE_OK) return false;
     curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
@@ -567,14 +568,15 @@ class RequestHandle final : public InetHandle {
   // Decides, at the end of a final response's headers, whether to follow it; fills next_.
   bool ShouldFollow() {
     if (flags_ & kInetFlagNoAutoRedirect) return false;
-    if (status_ != 301 && status_ != 302 && status_ != 303 && status_ != 307 && status_ != 308) {
+    const int status = block_.status();
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
       return false;
     }
-    if (location_.empty() || hops_ >= kInetMaxRedirects) return false;
+    if (block_.location().empty() || hops_ >= kInetMaxRedirects) return false;
     CURLU* u = curl_url();
     if (!u) return false;
     bool ok = curl_url_set(u, CURLUPART_URL, hop_.url.c_str(), 0) == CURLUE_OK &&
-              curl_url_set(u, CURLUPART_URL, location_.c_str(),
+              curl_url_set(u, CURLUPART_URL, block_.location().c_str(),
                            CURLU_URLENCODE | CURLU_ALLOW_SPACE | CURLU_PATH_AS_IS) == CURLUE_OK;
     char *url = nullptr, *scheme = nullptr, *host = nullptr, *port = nullptr;
     ok = ok && curl_url_get(u, CURLUPART_URL, &url, 0) == CURLUE_OK &&
@@ -603,7 +605,7 @@ class RequestHandle final : public InetHandle {
     if (next.secure != hop_.secure || next.host != hop_.host || next.port != hop_.port) {
       crossOrigin_ = true;
     }
-    if (status_ == 303 || ((status_ == 301 || status_ == 302) && verb_ == "POST")) {
+    if (status == 303 || ((status == 301 || status == 302) && verb_ == "POST")) {
       if (verb_ != "HEAD") verb_ = "GET";
       hasBody_ = false;
       body_.clear();
@@ -614,31 +616,13 @@ class RequestHandle final : public InetHandle {
 
   std::size_t Header(std::string_view line) {
     const std::size_t size = line.size();
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (complete_ || following_) return size;  // trailers after the body
-    if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
-      raw_.clear();
-      location_.clear();
-      status_ = 0;
-      const std::size_t sp = line.find(' ');
-      if (sp != std::string_view::npos) {
-        std::string_view code = line.substr(sp + 1, 3);
-        std::from_chars(code.data(), code.data() + code.size(), status_);
-      }
+    if (block_.Take(line) != HeaderBlockReader::Step::kEnd) return size;
+    if (ShouldFollow()) {
+      following_ = true;
+      return 0;  // ends this transfer; the next hop starts when it is done
     }
-    if (line.empty()) {
-      if (status_ >= 100 && status_ < 200) return size;  // an interim answer; the real one follows
-      raw_ += "\r\n";
-      if (ShouldFollow()) {
-        following_ = true;
-        return 0;  // ends this transfer; the next hop starts when it is done
-      }
-      complete_ = true;
-      return size;
-    }
-    if (IStartsWith(line, "location:")) location_ = std::string(Trim(line.substr(9)));
-    raw_.append(line.data(), line.size());
-    raw_ += "\r\n";
+    complete_ = true;
     return size;
   }
 
@@ -725,9 +709,7 @@ class RequestHandle final : public InetHandle {
   bool following_ = false;
   int hops_ = 0;
 
-  std::string raw_;
-  int status_ = 0;
-  std::string location_;
+  HeaderBlockReader block_;
 
   std::string pending_;
   std::size_t pendingPos_ = 0;
