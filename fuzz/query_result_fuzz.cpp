@@ -6,6 +6,11 @@
 // score and the wins are word characters, and the win rate holds no "?"; nothing holds a
 // zero byte.
 //
+// The same bytes, up to a zero byte, also serve as a region item and a typed player ID: the
+// form body is "daqu=" and "&nickname=" followed by nothing but percent-encoded bytes, which
+// decode to the UTF-8 of the region code and of the trimmed ID; the region code is the
+// education region's code or a tail of the item.
+//
 // Input: the response body, as it comes from the server.
 #include <cstdint>
 #include <string>
@@ -44,12 +49,41 @@ bool WordChars(std::string_view s) {
   return true;
 }
 
+bool AllPercentEncoded(std::string_view s) {
+  if (s.size() % 3 != 0) return false;
+  for (std::size_t i = 0; i < s.size(); i += 3) {
+    if (s[i] != '%') return false;
+  }
+  return true;
+}
+
+void CheckFormBody(const Text& typed) {
+  const Text code = DeriveRegionCode(typed);
+  FUZZ_CHECK(fuzz::WellFormed(code));
+  const std::string_view t = typed.view();
+  FUZZ_CHECK(code == Gbk("教育一") ||
+             (code.size() <= t.size() && t.substr(t.size() - code.size()) == code.view()));
+  const Text form = QueryFormBody(typed, typed);
+  const std::string_view f = form.view();
+  const std::string_view daqu = "daqu=";
+  const std::string_view nickname = "&nickname=";
+  FUZZ_CHECK(f.substr(0, daqu.size()) == daqu);
+  const std::size_t at = f.find(nickname);
+  FUZZ_CHECK(at != std::string_view::npos);
+  const std::string_view region = f.substr(daqu.size(), at - daqu.size());
+  const std::string_view player = f.substr(at + nickname.size());
+  FUZZ_CHECK(AllPercentEncoded(region) && AllPercentEncoded(player));
+  FUZZ_CHECK(UrlDecode(Text(region)) == AnsiToUtf8(code));
+  FUZZ_CHECK(UrlDecode(Text(player)) == AnsiToUtf8(TrimText(typed)));
+}
+
 }  // namespace
 }  // namespace quorvel
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quorvel;
   const Bytes body(data, size);
+  CheckFormBody(BytesToText(body));
   const QueryAnswer answer = ReadQueryResult(body);
   FUZZ_CHECK(answer.title == Gbk("提示"));
   FUZZ_CHECK(fuzz::WellFormed(answer.message) && !answer.message.empty());
