@@ -4,7 +4,7 @@
 # is non-zero when a harness found a crash, a leak, a sanitizer report, a broken invariant or
 # a timeout.
 #
-#   bash fuzz/run.sh                     every harness, 25 s each (the test command's smoke run)
+#   bash fuzz/run.sh                     every harness, 20 s each (the test command's smoke run)
 #   bash fuzz/run.sh --seconds 600       a long campaign
 #   bash fuzz/run.sh --seconds 300 regex cookies        only these harnesses
 #   bash fuzz/run.sh --keep-corpus ...   go on from the corpus the last run grew
@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=25
+seconds=20
 keep=0
 harnesses=()
 while (($#)); do
@@ -24,7 +24,7 @@ while (($#)); do
     --seconds) seconds="$2"; shift 2 ;;
     --seconds=*) seconds="${1#*=}"; shift ;;
     --keep-corpus) keep=1; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) harnesses+=("$1"); shift ;;
   esac
