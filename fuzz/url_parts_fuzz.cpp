@@ -7,7 +7,9 @@
 //   with plain reverse searches; with domainOnly it is a suffix of the result without it,
 //   and one count more gives a result that ends in the one of this count.
 // - UrlPort: 80 or 443 when the host carries no port colon.
-// - UrlPath: "/" or a suffix of the address that begins with "/".
+// - UrlPath: "/" or a suffix of the address that begins with "/"; behind an http:// or
+//   https:// scheme (any case) the host and the path split the rest of the address: the
+//   path begins where the host (port kept) ends.
 // - TextBetween: empty, or a piece of the text that stands there between the two markers
 //   (their "#引号" read as a double quote).
 // - HeaderValue: a piece of the line, already trimmed.
@@ -104,6 +106,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(fuzz::WellFormed(path));
   FUZZ_CHECK(path == Text("/") ||
              (TextLeft(path, 1) == Text("/") && EndsWith(address.view(), path.view())));
+
+  const std::string lower = ToLower(address).str();
+  const std::size_t scheme = lower.rfind("http://", 0) == 0    ? 7
+                             : lower.rfind("https://", 0) == 0 ? 8
+                                                               : 0;
+  if (scheme != 0) {
+    const std::string_view rest = std::string_view(lower).substr(scheme);
+    FUZZ_CHECK(rest.substr(0, hostWithPort.size()) == hostWithPort.view());
+    const std::string_view after = address.view().substr(scheme + hostWithPort.size());
+    // (An address that ends in a lone lead byte has no "/" that starts a character behind
+    // its scheme, not even the one put behind it, so its host is empty: that case is left
+    // out.)
+    if (!hostWithPort.empty() || after.empty() || after[0] == '/') {
+      FUZZ_CHECK(path.view() == (after.empty() ? std::string_view("/") : after));
+    }
+  }
 
   const Text between = TextBetween(address, startMarker, endMarker, startPos, ignoreCase);
   FUZZ_CHECK(fuzz::WellFormed(between));
