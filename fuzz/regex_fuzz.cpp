@@ -6,7 +6,8 @@
 //   and a match's or sub-match's text that is not empty stands in the subject at the
 //   position reported;
 // - a match index or group index out of range gives the empty text and -2;
-// - without global there is at most one match;
+// - without global there is at most one match; matches come in order, none overlapping;
+// - without a match, Replace gives back the subject;
 // - the pattern read back is the pattern given, "#引号" read as a double quote with the
 //   quote marker (where the pattern is made of GBK characters);
 // - replacing every match by itself ("$&") gives back the subject, when Replace succeeds;
@@ -80,7 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(groups >= 0);
   if (count == 0) FUZZ_CHECK(groups == 0);
 
-  // Every match and group of the first few matches, and the indexes from the input.
+  // Every match and group of the first few matches, and the indexes from the input. The
+  // matches come in order and do not overlap.
+  int previousStart = -1;
+  int previousEnd = 0;
   for (int k = 0; k <= count + 1 && k <= 8; ++k) {
     int position = 12345;
     const Text text = regex.MatchText(k, &position);
@@ -89,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     CheckPosition(subject, text, position);
-    FUZZ_CHECK(position >= 0);
+    FUZZ_CHECK(position > previousStart && position >= previousEnd);
+    previousStart = position;
+    previousEnd = position + static_cast<int>(text.size());
     for (int j = 0; j <= groups + 1 && j <= 12; ++j) {
       int subPosition = 12345;
       const Text sub = regex.SubmatchText(k, j, &subPosition);
@@ -120,5 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Text same = regex.Replace(Text("$&"));
   const Text subjectAnsi(platform::VariantToAnsi(regex.subject));
   FUZZ_CHECK(same.empty() || same == subjectAnsi);
+  // Without a match there is nothing to replace.
+  if (created && count == 0) FUZZ_CHECK(replaced.empty() || replaced == subjectAnsi);
   return 0;
 }
