@@ -3,10 +3,11 @@
 //
 // Checked for every input: the one-pass GBK <-> UTF-8 conversions give what the two steps
 // through UTF-16 give; UTF-16 results end in exactly one zero unit; UTF-8 results are
-// well-formed UTF-8; GBK built from characters the code page has, and UTF-8 built from
-// ASCII and the CJK ideographs U+4E00..U+9FA5 (all in GBK), come back unchanged from a round
-// trip; the platform calls never write past the capacity they are given, and a conversion
-// into a buffer of the size the size query reported writes exactly that size.
+// well-formed UTF-8; an invalid UTF-8 sequence becomes one "?" in GBK; GBK built from
+// characters the code page has, and UTF-8 built from ASCII and the CJK ideographs
+// U+4E00..U+9FA5 (all in GBK), come back unchanged from a round trip; the platform calls
+// never write past the capacity they are given, and a conversion into a buffer of the size
+// the size query reported writes exactly that size.
 //
 // Input: option bytes (a code page choice, capacities, a flag), then the rest as raw bytes.
 #include <cstdint>
@@ -175,6 +176,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(utf8 == WideToText(gbkWide, kCodePageUtf8));
   FUZZ_CHECK(gbk == WideToText(utf8Wide, kCodePageGbk));
   FUZZ_CHECK(ValidUtf8(utf8.view()));
+  // An invalid UTF-8 sequence arrives in GBK as one "?", wherever it stands (the result page
+  // reading relies on 0xDE followed by "td>" becoming "?td>").
+  FUZZ_CHECK(Utf8ToAnsi(ConcatText(text, Text("\xDEtd>"))) == ConcatText(gbk, Text("?td>")));
+
   // Round trips where the code page guarantees them.
   const Text safeGbk = SafeGbk(raw);
   FUZZ_CHECK(Utf8ToAnsi(AnsiToUtf8(safeGbk)) == safeGbk);
