@@ -12,6 +12,7 @@ packages=(
   tinyproxy
   fonts-noto-cjk
   xvfb xauth
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test twice: a normal build and an ASan + UBSan build.
+# Sets everything up and runs every test twice: a normal build and an ASan + UBSan build;
+# then a short run of every fuzz harness (clang, libFuzzer, ASan + UBSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -21,4 +22,6 @@ for variant in normal sanitize; do
   echo "== $variant tests"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || status=1
 done
+echo "== fuzz smoke run"
+bash fuzz/run.sh --seconds "${QUORVEL_FUZZ_SECONDS:-20}" || status=1
 exit $status
