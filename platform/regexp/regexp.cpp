@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
@@ -164,11 +165,60 @@ std::shared_ptr<const Compiled> CompileOrThrow(const std::u16string& pattern, bo
   return compiled;
 }
 
+// The patterns compiled last, for the next object that runs one of them again: programs
+// run the same few patterns over and over, and compiling with JIT can cost more than a short
+// search. A compiled pattern is read-only, so objects on any thread share it. Long patterns
+// are not kept.
+class PatternCache {
+ public:
+  std::shared_ptr<const Compiled> Find(const std::u16string& pattern, bool ignoreCase,
+                                       bool multiline) {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      Entry& e = entries_[i];
+      if (e.ignoreCase == ignoreCase && e.multiline == multiline && e.pattern == pattern) {
+        std::rotate(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(i),
+                    entries_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        return entries_.front().compiled;
+      }
+    }
+    return nullptr;
+  }
+  void Keep(const std::u16string& pattern, bool ignoreCase, bool multiline,
+            std::shared_ptr<const Compiled> compiled) {
+    if (pattern.size() > kLongestKept) return;
+    std::lock_guard lock(mutex_);
+    if (entries_.size() == kEntries) entries_.pop_back();
+    entries_.insert(entries_.begin(), Entry{pattern, ignoreCase, multiline, std::move(compiled)});
+  }
+
+ private:
+  static constexpr std::size_t kEntries = 8;
+  static constexpr std::size_t kLongestKept = 4096;
+  struct Entry {
+    std::u16string pattern;
+    bool ignoreCase;
+    bool multiline;
+    std::shared_ptr<const Compiled> compiled;
+  };
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
+PatternCache& ThePatternCache() {
+  static PatternCache* cache = new PatternCache;  // never destroyed: objects may outlive exit
+  return *cache;
+}
+
 // A pattern too large for the memory at hand fails like one that does not compile.
 std::shared_ptr<const Compiled> Compile(const std::u16string& pattern, bool ignoreCase,
                                         bool multiline) {
   try {
-    return CompileOrThrow(pattern, ignoreCase, multiline);
+    PatternCache& cache = ThePatternCache();
+    if (auto kept = cache.Find(pattern, ignoreCase, multiline)) return kept;
+    auto compiled = CompileOrThrow(pattern, ignoreCase, multiline);
+    if (compiled) cache.Keep(pattern, ignoreCase, multiline, compiled);
+    return compiled;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/automation/automation.h"
@@ -706,6 +707,33 @@ TEST_F(RegExpTest, ALongSubjectFailsWhereASearchInOrderWould) {
   subject.replace(10, 1, u"b");
   EXPECT_EQ(Matches(u"(a|aa)*b", subject, kPlain), (std::vector<Found>{{u"b", 10, {kEmpty}}}));
   regexp::SetTimeBudget(saved);
+}
+
+TEST_F(RegExpTest, ObjectsOnManyThreadsShareCompiledPatternsSafely) {
+  // The same patterns with other options, on several threads at once, each object with its
+  // own answer: a compiled pattern is shared between objects, never its options or state.
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &wrong] {
+      Initialize();
+      for (int i = 0; i < 200; ++i) {
+        const bool ignoreCase = (i + t) % 2 == 0;
+        const auto found = Matches(u"a(b+)", u"xABBx abb", {ignoreCase, false, true});
+        const std::vector<Found> want =
+            ignoreCase ? std::vector<Found>{{u"ABB", 1, {u"BB"}}, {u"abb", 6, {u"bb"}}}
+                       : std::vector<Found>{{u"abb", 6, {u"bb"}}};
+        if (found != want) ++wrong[static_cast<std::size_t>(t)];
+        const std::u16string pattern = u"p" + std::u16string(static_cast<std::size_t>(i % 12), u'q');
+        if (Matches(pattern, pattern, kPlain) != std::vector<Found>{{pattern, 0}}) {
+          ++wrong[static_cast<std::size_t>(t)];
+        }
+      }
+      Uninitialize();
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 }  // namespace
