@@ -56,7 +56,11 @@ int MultiByteToWide(unsigned codePage, unsigned flags, const char* in, int inByt
   const bool query = out == nullptr || outUnits == 0;
   const int n = k.toWide(codePage, 0, in, inBytes, query ? nullptr : reinterpret_cast<LPWSTR>(out),
                          query ? 0 : outUnits);
-  return n > 0 ? n : 0;
+  if (n <= 0) return 0;
+  // Some versions of the system fill a buffer that is too small and report it full; a
+  // full buffer counts only when the whole text needs no more.
+  if (!query && n == outUnits && k.toWide(codePage, 0, in, inBytes, nullptr, 0) != n) return 0;
+  return n;
 }
 
 int WideToMultiByte(unsigned codePage, unsigned flags, const char16_t* in, int inUnits, char* out,
@@ -68,10 +72,16 @@ int WideToMultiByte(unsigned codePage, unsigned flags, const char16_t* in, int i
   const Kernel32& k = Functions();
   if (!k.fromWide) return 0;
   const bool query = out == nullptr || outBytes == 0;
-  const int n = k.fromWide(codePage, ToMultiByteFlags(codePage, flags),
-                           reinterpret_cast<LPCWCH>(in), inUnits, query ? nullptr : out,
+  const DWORD systemFlags = ToMultiByteFlags(codePage, flags);
+  const auto* wide = reinterpret_cast<LPCWCH>(in);
+  const int n = k.fromWide(codePage, systemFlags, wide, inUnits, query ? nullptr : out,
                            query ? 0 : outBytes, nullptr, nullptr);
-  return n > 0 ? n : 0;
+  if (n <= 0) return 0;
+  if (!query && n == outBytes &&
+      k.fromWide(codePage, systemFlags, wide, inUnits, nullptr, 0, nullptr, nullptr) != n) {
+    return 0;
+  }
+  return n;
 }
 
 int MultiByteToMultiByte(unsigned fromCodePage, const char* in, int inBytes, unsigned toCodePage,
