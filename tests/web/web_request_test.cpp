@@ -3,7 +3,6 @@
 #include "web/web_request.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <unistd.h>
 
@@ -25,12 +24,14 @@ namespace quorvel {
 namespace {
 
 using quorvel::test::RecordedRequest;
+using quorvel::test::Response;
 using quorvel::test::ScopedEnv;
 using quorvel::test::ScriptedServer;
 using quorvel::test::TempDir;
 using quorvel::test::TestServer;
 using quorvel::test::TinyproxyRunner;
 using quorvel::test::TlsIdentity;
+using quorvel::test::TrustedAuthority;
 
 const std::string kForm = "daqu=%E7%94%B5%E4%BF%A1%E4%B8%80&nickname=%E6%B5%8B%E8%AF%95";
 const std::string kFourLines =
@@ -62,10 +63,10 @@ class WebRequestTest : public ::testing::Test {
   void SetUp() override {
     platform::InetClearCookieStore();
     ASSERT_TRUE(server_.ok());
-    server_.Route("*", "/echo", [](const RecordedRequest& r, httplib::Response& res) {
+    server_.Route("*", "/echo", [](const RecordedRequest& r, Response& res) {
       res.set_content(r.Method() + " [" + r.body + "]", "text/plain");
     });
-    server_.Route("GET", "/cookies", [](const RecordedRequest&, httplib::Response& res) {
+    server_.Route("GET", "/cookies", [](const RecordedRequest&, Response& res) {
       res.headers.emplace("Set-Cookie", "a=1; Path=/");
       res.headers.emplace("set-cookie", "b=2");
       res.set_content("with cookies", "text/plain");
@@ -78,7 +79,7 @@ class WebRequestTest : public ::testing::Test {
 
 TEST_F(WebRequestTest, TheQuerysCallSendsExactlyTheFourDefaultLinesAndTheForm) {
   const std::string url = server_.Url("/rank/rank.php");
-  server_.Route("POST", "/rank/rank.php", [](const RecordedRequest&, httplib::Response& res) {
+  server_.Route("POST", "/rank/rank.php", [](const RecordedRequest&, Response& res) {
     res.set_content("<html>page</html>", "text/html");
   });
   const Bytes page = WebRequest(Text(url), 1, Text(kForm));
@@ -114,7 +115,7 @@ TEST_F(WebRequestTest, AnAddressWithoutPortGoesToPort80) {
   const std::string host = "127.0." + std::to_string(getpid() % 250 + 2) + ".8";
   TestServer on80(80, host);
   if (!on80.ok()) GTEST_SKIP() << "port 80 on " << host << " cannot be bound here";
-  on80.Route("POST", "/rank/rank.php", [](const RecordedRequest&, httplib::Response& res) {
+  on80.Route("POST", "/rank/rank.php", [](const RecordedRequest&, Response& res) {
     res.set_content("eighty", "text/html");
   });
   const std::string url = "http://" + host + "/rank/rank.php";
@@ -363,7 +364,7 @@ TEST_F(WebRequestTest, HeaderBlocksAroundTheBufferSizeComeBackExactly) {
 }
 
 TEST_F(WebRequestTest, HeaderBlocksLargerThan5000BytesComeBackWholeWithTheirCookies) {
-  server_.Route("GET", "/big-head", [](const RecordedRequest&, httplib::Response& res) {
+  server_.Route("GET", "/big-head", [](const RecordedRequest&, Response& res) {
     for (int i = 0; i < 80; ++i) {
       res.set_header("Filler-" + std::to_string(100 + i), std::string(90, 'f'));
     }
@@ -388,7 +389,7 @@ TEST_F(WebRequestTest, HeaderBlocksLargerThan5000BytesComeBackWholeWithTheirCook
 // ---- redirects ----------------------------------------------------------------------------
 
 TEST_F(WebRequestTest, RedirectsAreFollowedUnlessNoRedirect) {
-  server_.Route("GET", "/moved", [](const RecordedRequest&, httplib::Response& res) {
+  server_.Route("GET", "/moved", [](const RecordedRequest&, Response& res) {
     res.status = 301;
     res.set_header("Location", "/echo");
     res.set_content("moved away", "text/plain");
@@ -487,38 +488,40 @@ class SecureWebRequestTest : public WebRequestTest {
   void SetUp() override {
     WebRequestTest::SetUp();
     identity_ = quorvel::test::MakeTlsIdentity();
-    caFile_ = dir_.WriteFile("ca.pem", identity_.caCertPem);
-    ASSERT_FALSE(caFile_.empty());
+    ASSERT_FALSE(identity_.caCertPem.empty());
     secure_ = std::make_unique<TestServer>(identity_);
     ASSERT_TRUE(secure_->ok());
-    secure_->Route("*", "/s", [](const RecordedRequest& r, httplib::Response& res) {
+    secure_->Route("*", "/s", [](const RecordedRequest& r, Response& res) {
       res.set_content("secure " + r.Method() + " [" + r.body + "]", "text/plain");
     });
   }
-  TempDir dir_;
   TlsIdentity identity_;
-  std::string caFile_;
   std::unique_ptr<TestServer> secure_;
 };
 
 TEST_F(SecureWebRequestTest, HttpsWorksWithATrustedAuthorityAndNotWithAnother) {
-  {
-    ScopedEnv trust("SSL_CERT_FILE", caFile_);
-    EXPECT_EQ(Str(WebRequest(Text(secure_->Url("/s")), 1, Text("x=1"))), "secure POST [x=1]");
-    EXPECT_EQ(secure_->Last().Value("Referer"), secure_->Url("/s"));
-  }
+  TrustedAuthority trust(identity_.caCertPem);
+  ASSERT_TRUE(trust.ok());
+  EXPECT_EQ(Str(WebRequest(Text(secure_->Url("/s")), 1, Text("x=1"))), "secure POST [x=1]");
+  EXPECT_EQ(secure_->Last().Value("Referer"), secure_->Url("/s"));
+
+  // A server whose certificate an authority signed that is not trusted.
   const TlsIdentity stranger = quorvel::test::MakeTlsIdentity("Another Authority");
-  ScopedEnv trust("SSL_CERT_FILE", dir_.WriteFile("other.pem", stranger.caCertPem));
+  ASSERT_FALSE(stranger.caCertPem.empty());
+  TestServer other(stranger);
+  ASSERT_TRUE(other.ok());
   Text responseHeaders;
   EXPECT_TRUE(
-      WebRequest(Text(secure_->Url("/s")), 0, Text(), nullptr, nullptr, nullptr, &responseHeaders)
+      WebRequest(Text(other.Url("/s")), 0, Text(), nullptr, nullptr, nullptr, &responseHeaders)
           .empty());
   EXPECT_EQ(Str(responseHeaders), std::string(5000, ' '));
+  EXPECT_EQ(other.RequestCount(), 0u);
 }
 
 TEST_F(SecureWebRequestTest, AnHttpAddressMayBeRedirectedToHttps) {
-  ScopedEnv trust("SSL_CERT_FILE", caFile_);
-  server_.Route("GET", "/up", [this](const RecordedRequest&, httplib::Response& res) {
+  TrustedAuthority trust(identity_.caCertPem);
+  ASSERT_TRUE(trust.ok());
+  server_.Route("GET", "/up", [this](const RecordedRequest&, Response& res) {
     res.status = 302;
     res.set_header("Location", secure_->Url("/s"));
   });
@@ -546,7 +549,8 @@ TEST_F(ProxiedWebRequestTest, HttpAddressesGoThroughTheProxyAsAnHttpProxy) {
 }
 
 TEST_F(ProxiedWebRequestTest, HttpsAddressesTunnelThroughTheSameProxy) {
-  ScopedEnv trust("SSL_CERT_FILE", caFile_);
+  TrustedAuthority trust(identity_.caCertPem);
+  ASSERT_TRUE(trust.ok());
   const Bytes body = WebRequest(Text(secure_->Url("/s")), 0, Text(), nullptr, nullptr, nullptr,
                                 nullptr, false, nullptr, Text(proxy_.HostPort()));
   EXPECT_EQ(Str(body), "secure GET []");
