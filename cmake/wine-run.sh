@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine, in a prefix of the build tree: wine-run.sh PREFIX PROGRAM
+# [ARGS...]. The first call makes the prefix (a 64-bit one, without the Mono and Gecko
+# installers) and maps a CJK font for the dialog and system fonts, so Chinese text renders; a
+# lock keeps parallel first calls from racing. The wine server stays up between calls, so each
+# test program starts quickly.
+set -euo pipefail
+prefix=$1; shift
+export WINEPREFIX=$prefix
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+
+mkdir -p "$(dirname "$prefix")"
+(
+  flock 9
+  if [ ! -f "$prefix/.quorvel-ready" ]; then
+    # The children must not inherit the lock: the wine server outlives this block.
+    "$wine" wineboot --init >/dev/null 2>&1 9>&- || true
+    reg=$(mktemp --suffix=.reg)
+    font="Noto Sans CJK SC"
+    {
+      printf 'REGEDIT4\r\n\r\n'
+      printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+      for f in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "SimSun" "NSimSun" "Microsoft YaHei" \
+               "MS Sans Serif" "Segoe UI"; do
+        printf '"%s"="%s"\r\n' "$f" "$font"
+      done
+      printf '\r\n'
+    } > "$reg"
+    "$wine" regedit /S "$(winepath -w "$reg" 2>/dev/null 9>&- || echo "$reg")" >/dev/null 2>&1 9>&- || true
+    rm -f "$reg"
+    /usr/lib/wine/wineserver -w 9>&- 2>/dev/null || true
+    touch "$prefix/.quorvel-ready"
+  fi
+) 9>"$prefix.lock"
+
+# Start the wine server here, detached from our output, and keep it up between programs (it
+# exits by itself once idle for a while). A server that wine starts itself would hold the
+# caller's output pipe open for as long as it lingers.
+/usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 || true
+exec "$wine" "$@"
