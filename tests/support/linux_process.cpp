@@ -19,11 +19,6 @@ bool Exists(const TempDir& dir, const char* name) {
 
 }  // namespace
 
-bool UnderWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 std::string UnixPath(const std::string& windowsPath) {
   using ToUnix = char*(CDECL*)(const wchar_t*);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");

@@ -10,12 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/request_layer.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvel::test {
-
-// True when this process runs under Wine.
-bool UnderWine();
 
 // The host's path of a Windows path, or "" when there is none (not under Wine).
 std::string UnixPath(const std::string& windowsPath);

@@ -26,6 +26,11 @@ struct TlsIdentity {
 // names the authority. Empty strings when making them failed.
 TlsIdentity MakeTlsIdentity(const std::string& commonName = "Quorvel Test Authority");
 
+// One authority and server certificate for the whole test process, made on first use. Wine
+// reads the trusted authorities once per process, so tests that trust an authority share
+// this one; an authority made apart from it stands for one that is not trusted.
+const TlsIdentity& SharedTlsIdentity();
+
 #ifndef _WIN32
 // A server context serving identity's certificate; null on failure. The caller frees it with
 // SSL_CTX_free.

@@ -47,6 +47,7 @@ struct WinInet {
   decltype(&::InternetConnectA) InternetConnectA = nullptr;
   decltype(&::HttpOpenRequestA) HttpOpenRequestA = nullptr;
   decltype(&::HttpSendRequestA) HttpSendRequestA = nullptr;
+  decltype(&::HttpAddRequestHeadersA) HttpAddRequestHeadersA = nullptr;
   decltype(&::InternetReadFile) InternetReadFile = nullptr;
   decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
   decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
@@ -73,6 +74,7 @@ const WinInet& Api() {
            Find(m, "InternetConnectA", w.InternetConnectA) &&
            Find(m, "HttpOpenRequestA", w.HttpOpenRequestA) &&
            Find(m, "HttpSendRequestA", w.HttpSendRequestA) &&
+           Find(m, "HttpAddRequestHeadersA", w.HttpAddRequestHeadersA) &&
            Find(m, "InternetReadFile", w.InternetReadFile) &&
            Find(m, "HttpQueryInfoA", w.HttpQueryInfoA) &&
            Find(m, "InternetCloseHandle", w.InternetCloseHandle) &&
@@ -530,16 +532,20 @@ class RequestHandle final : public InetHandle {
                                   version_.c_str(), nullptr, nullptr, flags, 0);
     if (!request_) return false;
     SetTimeouts(request_);
-    std::string block;
+    // Line by line, so that lines of the same name all go out; a User-Agent line takes the
+    // place of the agent's.
     for (const std::string& line : lines_) {
       const std::string name = HeaderName(line);
       if (crossOrigin_ && (IEquals(name, "Cookie") || IEquals(name, "Authorization"))) continue;
-      block += line;
-      block += "\r\n";
+      const DWORD how = IEquals(name, "User-Agent")
+                            ? HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE
+                            : HTTP_ADDREQ_FLAG_ADD;
+      if (!w.HttpAddRequestHeadersA(request_, line.c_str(), static_cast<DWORD>(line.size()), how)) {
+        return false;
+      }
     }
     const bool withBody = hasBody_ && verb_ != "HEAD";
-    return w.HttpSendRequestA(request_, block.empty() ? nullptr : block.c_str(),
-                              static_cast<DWORD>(block.size()),
+    return w.HttpSendRequestA(request_, nullptr, 0,
                               withBody && !body_.empty() ? body_.data() : nullptr,
                               withBody ? static_cast<DWORD>(body_.size()) : 0) != FALSE;
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/net_util.h"
+#include "tests/support/request_layer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
@@ -22,6 +23,8 @@
 namespace quorvel::platform {
 namespace {
 
+using quorvel::test::AsSent;
+using quorvel::test::CallerLines;
 using quorvel::test::RecordedRequest;
 using quorvel::test::Response;
 using quorvel::test::ScopedEnv;
@@ -116,24 +119,36 @@ TEST_F(InetTest, SendsTheCallersLinesAsGivenAndOnlyWhatHttpRequires) {
   EXPECT_EQ(out.body, "hello");
   const RecordedRequest r = server_.Last();
   EXPECT_EQ(r.requestLine, "GET /echo HTTP/1.1");
-  const std::vector<std::string> expected = {
-      "Host: 127.0.0.1:" + std::to_string(server_.port()),
-      std::string("User-Agent: ") + kAgent,
-      "X-One: 1",
-      "Accept: text/html",
-      "x-lower: Mixed Case",
-      "X-Two:  2 ",
-  };
-  EXPECT_EQ(r.headerLines, expected);
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(server_.port());
+  const std::string agent = std::string("User-Agent: ") + kAgent;
+  std::vector<std::string> callers = {"X-One: 1", "Accept: text/html", "x-lower: Mixed Case",
+                                      AsSent("X-Two:  2 ")};
+#ifdef _WIN32
+  // WinInet places its own lines where it likes and adds Connection (see inet.h).
+  EXPECT_EQ(CallerLines(r), callers);
+  EXPECT_EQ(r.Values("Host"), std::vector<std::string>{host.substr(6)});
+  EXPECT_EQ(r.Values("User-Agent"), std::vector<std::string>{kAgent});
+  EXPECT_FALSE(r.Has("Content-Length"));
+#else
+  callers.insert(callers.begin(), {host, agent});
+  EXPECT_EQ(r.headerLines, callers);
+#endif
   EXPECT_EQ(r.body, "");
 }
 
 TEST_F(InetTest, NoHeaderLinesMeansOnlyHostAndAgent) {
   const Outcome out = Perform(To(server_, "/echo"));
   ASSERT_TRUE(out.sent);
+  const RecordedRequest r = server_.Last();
+#ifdef _WIN32
+  EXPECT_EQ(CallerLines(r), std::vector<std::string>{});
+  EXPECT_EQ(r.Values("Host"), std::vector<std::string>{"127.0.0.1:" + std::to_string(server_.port())});
+  EXPECT_EQ(r.Values("User-Agent"), std::vector<std::string>{kAgent});
+#else
   const std::vector<std::string> expected = {"Host: 127.0.0.1:" + std::to_string(server_.port()),
                                              std::string("User-Agent: ") + kAgent};
-  EXPECT_EQ(server_.Last().headerLines, expected);
+  EXPECT_EQ(r.headerLines, expected);
+#endif
 }
 
 TEST_F(InetTest, ACallersUserAgentLineReplacesTheAgent) {
@@ -160,12 +175,9 @@ TEST_F(InetTest, LineEndsOfAnyKindSplitLinesAndEmptyValuesGoOutAsNameColon) {
   Call c = To(server_, "/echo");
   c.headers = "X-A: 1\nX-B: 2\rX-Empty:\r\n\r\nX-Blank:   \r\nno colon here\r\n";
   ASSERT_TRUE(Perform(c).sent);
-  const RecordedRequest r = server_.Last();
-  ASSERT_EQ(r.headerLines.size(), 6u);
-  EXPECT_EQ(r.headerLines[2], "X-A: 1");
-  EXPECT_EQ(r.headerLines[3], "X-B: 2");
-  EXPECT_EQ(r.headerLines[4], "X-Empty:");
-  EXPECT_EQ(r.headerLines[5], "X-Blank:");
+  const std::vector<std::string> expected = {"X-A: 1", "X-B: 2", AsSent("X-Empty:"),
+                                             AsSent("X-Blank:")};
+  EXPECT_EQ(CallerLines(server_.Last()), expected);
 }
 
 struct BodyCase {
@@ -231,7 +243,11 @@ TEST_F(InetTest, ObjectPathIsSentAsGivenWithUnsafeBytesEncoded) {
       {"/echo?daqu=%E7%94%B5&nickname=a+b", "/echo?daqu=%E7%94%B5&nickname=a+b"},
       {"", "/"},
       {"/a b/\xd6\xd0?x=\"1\"", "/a%20b/%D6%D0?x=%221%22"},
+#ifdef _WIN32
+      {"/x/../echo", "/echo"},  // WinInet resolves dot segments (see inet.h)
+#else
       {"/x/../echo", "/x/../echo"},
+#endif
       {"echo", "/echo"},
   };
   for (const PathCase& pc : cases) {
@@ -374,8 +390,14 @@ TEST_F(InetTest, AServerThatClosesMidBodyGivesTheBytesSentThenZero) {
     body.append(buffer, n);
   EXPECT_EQ(body, std::string(5000, 'p'));
   EXPECT_EQ(InetReadFile(request.get(), buffer, sizeof(buffer)), 0u);
+#ifdef _WIN32
+  // Opening the request tried a connection of its own; WinInet then made the one the request
+  // went over (see inet.h).
+  EXPECT_EQ(raw.Accepted(), 2u);
+#else
   // The connection opened with the request handle is the one the request went over.
   EXPECT_EQ(raw.Accepted(), 1u);
+#endif
 }
 
 TEST_F(InetTest, AServerThatNeverAnswersIsGivenUpAfterTheStallLimit) {
@@ -574,7 +596,7 @@ class TlsTest : public InetTest {
  protected:
   void SetUp() override {
     InetTest::SetUp();
-    identity_ = quorvel::test::MakeTlsIdentity();
+    identity_ = quorvel::test::SharedTlsIdentity();
     ASSERT_FALSE(identity_.caCertPem.empty());
     secure_ = std::make_unique<TestServer>(identity_);
     ASSERT_TRUE(secure_->ok());
