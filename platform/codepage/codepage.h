@@ -50,9 +50,6 @@ int MultiByteToMultiByte(unsigned fromCodePage, const char* in, int inBytes, uns
 // system's answer is its own the contract is the system's:
 // - Malformed UTF-8 still becomes U+FFFD, but how many the system writes for an encoded
 //   surrogate or a form above U+10FFFF is its own (at least one).
-// - An invalid GBK sequence becomes the system's default character '?' (U+003F), not
-//   U+FFFD, and a lead byte takes the byte after it into the same '?'.
-// - A character outside the BMP becomes one '?' per UTF-16 unit in GBK.
 // - kCompositeCheck composes a base with the one mark after it; a further mark is mapped
 //   on its own. It acts on GBK only: UTF-8 output is never composed.
 }  // namespace quorvel::platform
