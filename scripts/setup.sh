@@ -13,7 +13,7 @@ packages=(
   xvfb xauth
   # The Windows build: the cross compiler, GoogleTest's sources, and Wine to run the tests.
   g++-mingw-w64-x86-64-posix googletest
-  wine wine64
+  wine wine64 fonts-wine
 )
 
 missing=()

@@ -103,9 +103,13 @@ int Unscale(int v) { return MulDiv(v, 96, Dpi()); }
 
 HFONT GuiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
 
+// Button ids start above the system's dialog ids, so that Enter and Escape (IDOK, IDCANCEL)
+// never stand for a click of one of our buttons.
+constexpr std::size_t kFirstButtonId = 100;
+
 // Per top-level window: the click handlers of its buttons, by control id.
 struct WindowState {
-  std::vector<std::function<void()>> clicks;  // index = control id - 1
+  std::vector<std::function<void()>> clicks;  // index = control id - kFirstButtonId
 };
 
 void QuitWhenNoWindowShows() {
@@ -121,9 +125,10 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
       if (HIWORD(wp) == BN_CLICKED && lp != 0 && state) {
         const std::size_t id = LOWORD(wp);
-        if (id >= 1 && id <= state->clicks.size() && state->clicks[id - 1]) {
+        if (id >= kFirstButtonId && id - kFirstButtonId < state->clicks.size() &&
+            state->clicks[id - kFirstButtonId]) {
           // A copy: the handler may change the window's handlers while it runs.
-          std::function<void()> fn = state->clicks[id - 1];
+          std::function<void()> fn = state->clicks[id - kFirstButtonId];
           // Nothing may unwind through the system's message dispatch.
           try {
             fn();
@@ -473,7 +478,7 @@ UiButton UiWindow::AddButton(std::string_view name, UiRect rect, std::string_vie
   auto* state = reinterpret_cast<WindowState*>(GetWindowLongPtrW(parent, GWLP_USERDATA));
   if (!state) return UiButton();
   state->clicks.push_back(std::move(onClick));
-  const int id = static_cast<int>(state->clicks.size());
+  const int id = static_cast<int>(kFirstButtonId + state->clicks.size() - 1);
   HWND c = MakeControl(parent, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, FromGbk(text), rect, 0,
                        id);
   return UiButton(Adopt(*ref_, c, name));

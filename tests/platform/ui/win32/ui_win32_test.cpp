@@ -231,6 +231,27 @@ TEST(UiWindowTest, ClosingByTheUserHidesTheWindowAndEndsTheLoop) {
   EXPECT_TRUE(IsWindow(top));
 }
 
+TEST(UiWindowTest, EnterAndEscapeInTheLoopClickNoButton) {
+  UiWindow window("W", "w", 200, 100);
+  UiEditBox edit = window.AddEditBox("edit", UiRect{0, 0, 100, 20});
+  int clicks = 0;
+  window.AddButton("ok", UiRect{0, 30, 100, 24}, "ok", [&] { ++clicks; });
+  window.AddButton("other", UiRect{0, 60, 100, 24}, "other", [&] { ++clicks; });
+  window.ShowCentred();
+  HWND top = test::FindTopLevel(L"W");
+  HWND editWindow = test::FindChild(top, L"edit");
+  SetForegroundWindow(top);
+  SetFocus(editWindow);
+  for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
+    PostMessageW(editWindow, WM_KEYDOWN, key, 1);
+    PostMessageW(editWindow, WM_KEYUP, key, 0xC0000001);
+  }
+  PostMessageW(top, WM_CLOSE, 0, 0);
+  UiApplication app;
+  app.Run();
+  EXPECT_EQ(clicks, 0);
+}
+
 TEST(UiCursorTest, WaitCursorNestsAndIsLiftedAgain) {
   UiWindow window("W", "w", 200, 100);
   window.Show();
