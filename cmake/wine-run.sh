@@ -41,8 +41,4 @@ mkdir -p "$(dirname "$prefix")"
 # exits by itself once idle for a while). A server that wine starts itself would hold the
 # caller's output pipe open for as long as it lingers.
 /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 || true
-# Wine's own services (services.exe, explorer.exe, ...) outlive the first program for as long
-# as the server lingers, and would hold the caller's output open that long (ctest waits for
-# it): start them here, detached from our output, so the program finds them running.
-"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 exec "$wine" "$@"
