@@ -35,10 +35,15 @@ mkdir -p "$(dirname "$prefix")"
     /usr/lib/wine/wineserver -w 9>&- 2>/dev/null || true
     touch "$prefix/.quorvel-ready"
   fi
+  # Start the wine server here, detached from our output, and keep it up between programs (it
+  # exits by itself once idle for a while). A fresh server's system processes (services, the
+  # desktop) start with the first program and live as long as the server: they are started
+  # here too, detached, so that they never hold the caller's output pipe open (ctest would
+  # wait for them) after the program has ended. The lock keeps a parallel call from starting
+  # them itself meanwhile.
+  if /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  fi
 ) 9>"$prefix.lock"
 
-# Start the wine server here, detached from our output, and keep it up between programs (it
-# exits by itself once idle for a while). A server that wine starts itself would hold the
-# caller's output pipe open for as long as it lingers.
-/usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 || true
 exec "$wine" "$@"

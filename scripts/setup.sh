@@ -11,6 +11,9 @@ packages=(
   tinyproxy socat
   fonts-noto-cjk
   xvfb xauth
+  # The Windows build: the cross compiler, GoogleTest's sources, and Wine to run the tests.
+  g++-mingw-w64-x86-64-posix googletest
+  wine wine64
 )
 
 missing=()

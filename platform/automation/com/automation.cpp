@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
+// The system names its window-class call so; ours is the automation class registry.
+#undef RegisterClass
 
 #include <climits>
 #include <cstring>

@@ -451,15 +451,16 @@ UiComboBox UiWindow::AddComboBox(std::string_view name, UiRect rect) {
   HWND c = MakeControl(parent, L"COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0,
                        std::wstring(), rect, kDropDownHeight, 0);
   if (c) {
-    // The closed box takes the given height: its selection field is sized to fit.
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    // The closed box takes the given height: its selection field is sized to fit. The
+    // system may add to the height it is given, so the request is corrected step by step.
+    LRESULT request = SendMessageW(c, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    for (int attempt = 0; attempt < 4 && request != CB_ERR; ++attempt) {
       RECT r{};
       GetWindowRect(c, &r);
       const int off = Scale(rect.height) - (r.bottom - r.top);
-      if (off == 0) break;
-      const LRESULT field = SendMessageW(c, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-      if (field == CB_ERR || field + off < 1) break;
-      SendMessageW(c, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field + off);
+      if (off == 0 || request + off < 1) break;
+      request += off;
+      SendMessageW(c, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), request);
     }
   }
   return UiComboBox(Adopt(*ref_, c, name));
