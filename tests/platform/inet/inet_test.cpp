@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/wine.h"
 #include "tests/support/net_util.h"
 #include "tests/support/request_layer.h"
 #include "tests/support/scoped_env.h"
