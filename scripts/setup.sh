@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libicu-dev libcurl4-openssl-dev libssl-dev openssl libpcre2-dev
   libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
-  tinyproxy
+  tinyproxy socat
   fonts-noto-cjk
   xvfb xauth
   # The Windows build: the cross compiler, GoogleTest's sources, and Wine to run the tests.

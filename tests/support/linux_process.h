@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/request_layer.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvel::test {

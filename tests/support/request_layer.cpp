@@ -1,9 +1,5 @@
 #include "tests/support/request_layer.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace quorvel::test {
 namespace {
 
@@ -56,14 +52,5 @@ std::string AsSent(std::string_view line) {
 }
 
 bool TunnelCarriesTheRequestsAgentLine() { return kWinInet; }
-
-bool UnderWine() {
-#ifdef _WIN32
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
 
 }  // namespace quorvel::test

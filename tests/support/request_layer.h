@@ -25,7 +25,4 @@ std::string AsSent(std::string_view line);
 // (WinInet) instead of the agent.
 bool TunnelCarriesTheRequestsAgentLine();
 
-// True when this process runs under Wine (never on Linux or on Windows itself).
-bool UnderWine();
-
 }  // namespace quorvel::test

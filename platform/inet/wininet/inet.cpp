@@ -600,7 +600,13 @@ class RequestHandle final : public InetHandle {
     std::string combined(base.size() + location.size() * 3 + 64, '\0');
     DWORD size = static_cast<DWORD>(combined.size());
     if (!w.InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &size, 0)) {
-      return false;
+      // Too small a buffer: size now tells what it needs.
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= combined.size()) return false;
+      combined.assign(static_cast<std::size_t>(size) + 1, '\0');
+      size = static_cast<DWORD>(combined.size());
+      if (!w.InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &size, 0)) {
+        return false;
+      }
     }
     combined.resize(std::min<std::size_t>(size, combined.size()));
     std::vector<char> host(combined.size() + 1), path(combined.size() + 1),
