@@ -4,7 +4,9 @@
 // RegisterClass are made here too, before the system's classes are looked up.
 #include "platform/automation/automation.h"
 
+// windows.h first: the other system headers build on it.
 #include <windows.h>
+
 #include <ole2.h>
 #include <oleauto.h>
 // The system names its window-class call so; ours is the automation class registry.
@@ -102,8 +104,7 @@ class DispatchObject final : public AutomationObject {
   ~DispatchObject() override { d_->Release(); }
   IDispatch* get() const { return d_; }
 
-  bool Invoke(std::string_view member, InvokeKind kind, InvokeArgs args,
-              Variant& result) override {
+  bool Invoke(std::string_view member, InvokeKind kind, InvokeArgs args, Variant& result) override {
     std::wstring name = Wide(member);
     if (name.empty()) return false;
     LPOLESTR names[] = {name.data()};

@@ -88,9 +88,8 @@ long long GbkToWide(const char* in, std::size_t n, char16_t* out, long long capa
   while (at < n) {
     const std::size_t end = WellFormedGbkEnd(bytes, at, n);
     if (end > at) {
-      const long long r =
-          SystemToWide(kCodePageGbk, in + at, end - at, out ? out + written : nullptr,
-                       capacity - written);
+      const long long r = SystemToWide(kCodePageGbk, in + at, end - at,
+                                       out ? out + written : nullptr, capacity - written);
       if (r < 0) return -1;
       written += r;
     }
@@ -197,8 +196,8 @@ int WideToMultiByte(unsigned codePage, unsigned flags, const char16_t* in, int i
 
 int MultiByteToMultiByte(unsigned fromCodePage, const char* in, int inBytes, unsigned toCodePage,
                          char* out, int outBytes) {
-  if (fromCodePage == toCodePage || in == nullptr || inBytes == 0 || inBytes < -1 ||
-      outBytes < 0 || !Known(fromCodePage) || !Known(toCodePage)) {
+  if (fromCodePage == toCodePage || in == nullptr || inBytes == 0 || inBytes < -1 || outBytes < 0 ||
+      !Known(fromCodePage) || !Known(toCodePage)) {
     return 0;
   }
   const int units = MultiByteToWide(fromCodePage, 0, in, inBytes, nullptr, 0);

@@ -5,7 +5,9 @@
 // atom), so tests and tools find the controls of a window by name.
 #include "platform/ui/ui.h"
 
+// windows.h first: the other system headers build on it.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -359,8 +361,8 @@ namespace {
 constexpr int kFrameWidth = 16;
 constexpr int kFrameHeight = 39;
 
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                               WS_CLIPCHILDREN;
+constexpr DWORD kWindowStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 }  // namespace
 
@@ -411,11 +413,10 @@ namespace {
 
 HWND MakeControl(HWND parent, const wchar_t* cls, DWORD style, DWORD exStyle,
                  const std::wstring& text, const UiRect& rect, int extraHeight, int id) {
-  HWND c = CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style,
-                           Scale(rect.left), Scale(rect.top), Scale(rect.width),
-                           Scale(rect.height) + extraHeight, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                           GetModuleHandleW(nullptr), nullptr);
+  HWND c = CreateWindowExW(
+      exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, Scale(rect.left), Scale(rect.top),
+      Scale(rect.width), Scale(rect.height) + extraHeight, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   if (c) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
   return c;
 }
@@ -436,8 +437,8 @@ UiLabel UiWindow::AddLabel(std::string_view name, UiRect rect, std::string_view 
   HWND parent = Hwnd(ref_);
   if (!parent) return UiLabel();
   // SS_EDITCONTROL breaks a word that does not fit on a line by itself.
-  HWND c = MakeControl(parent, L"STATIC", SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL, 0,
-                       FromGbk(text), rect, 0, 0);
+  HWND c = MakeControl(parent, L"STATIC", SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL, 0, FromGbk(text),
+                       rect, 0, 0);
   return UiLabel(Adopt(*ref_, c, name));
 }
 
@@ -479,8 +480,8 @@ UiButton UiWindow::AddButton(std::string_view name, UiRect rect, std::string_vie
   if (!state) return UiButton();
   state->clicks.push_back(std::move(onClick));
   const int id = static_cast<int>(kFirstButtonId + state->clicks.size() - 1);
-  HWND c = MakeControl(parent, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, FromGbk(text), rect, 0,
-                       id);
+  HWND c =
+      MakeControl(parent, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, FromGbk(text), rect, 0, id);
   return UiButton(Adopt(*ref_, c, name));
 }
 

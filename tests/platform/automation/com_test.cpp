@@ -2,9 +2,10 @@
 // count, objects of the system made by ProgID, late-bound access through IDispatch with
 // strings, byte arrays, numbers, booleans and objects, and silent failure. The system's
 // "VBScript.RegExp" is the object driven.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include <string>
 #include <thread>

@@ -144,10 +144,10 @@ TEST(CodePage, MalformedUtf8BecomesOneReplacementPerMaximalInvalidSequence) {
       {"\xE4\xB8"
        "A\xE4\xB8\xAD",
        u"\uFFFDA\u4E2D"},
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong form
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                            // overlong form
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", true},            // encoded surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", true},  // above U+10FFFF
-      {"\x80\xBF", u"\uFFFD\uFFFD"},                      // stray trail bytes
+      {"\x80\xBF", u"\uFFFD\uFFFD"},                            // stray trail bytes
       {"\xFF"
        "b",
        u"\uFFFDb"},
@@ -241,8 +241,8 @@ TEST(CodePage, CompositeCheckComposesWhereGbkHasTheCharacter) {
        "Caf\xA8\xA6!", "Cafe?!"},
       // u + diaeresis + acute: U+01D8 (on Windows one mark composes: U+00FC, then '?')
       {u"u\u0308\u0301", kSystemConverts ? "\xA8\xB9?" : "\xA8\xB6", "u??"},
-      {u"a\u0323", "a?", "a?"},               // GBK lacks U+1EA1: stays apart
-      {u"\u0301e", "?e", "?e"},               // a mark with nothing before it
+      {u"a\u0323", "a?", "a?"},  // GBK lacks U+1EA1: stays apart
+      {u"\u0301e", "?e", "?e"},  // a mark with nothing before it
       {u"e\u0301\u0301", "\xA8\xA6?", "e??"},
       {u"\uF92C", "\xFD\x9C", "\xFD\x9C"},  // no singleton rewriting (not U+90CE)
       {u"\u2126", "?", "?"},                // ohm sign is not turned into omega

@@ -277,8 +277,8 @@ TEST(UiMessageTest, PlainTextWithLineBreaksOneOkButtonNoIconNoOwnerModal) {
   UiWindow window("W", "w", 200, 100);
   window.Show();
   HWND top = test::FindTopLevel(L"W");
-  const auto seen = test::CatchMessageBox(
-      [&] { UiShowMessage("a&b\r\n\xD6\xD0<b>", kTitle); }, nullptr, top);
+  const auto seen =
+      test::CatchMessageBox([&] { UiShowMessage("a&b\r\n\xD6\xD0<b>", kTitle); }, nullptr, top);
   ASSERT_TRUE(seen.seen);
   EXPECT_EQ(seen.title, W("提示"));
   EXPECT_EQ(seen.text, W("a&b\r\n中<b>"));

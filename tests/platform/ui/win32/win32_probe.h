@@ -164,8 +164,8 @@ struct SeenBox {
 
 // Runs `show`, which must open a message box on this thread and return once it is closed.
 // A watcher thread finds the box, records it, calls `whileOpen` (on the watcher thread) and
-// presses OK. A further box is counted and closed; if none turns up within the deadline
-// `seen` stays false: a failing test fails, it never hangs.
+// presses OK. A further box is counted and closed; if none shows within the deadline `seen`
+// stays false and any dialog of the thread is closed: a failing test fails, it never hangs.
 inline SeenBox CatchMessageBox(const std::function<void()>& show,
                                const std::function<void(HWND box)>& whileOpen = nullptr,
                                HWND window = nullptr, int deadlineMs = 30000) {
@@ -175,21 +175,28 @@ inline SeenBox CatchMessageBox(const std::function<void()>& show,
   std::thread watcher([&] {
     HWND first = nullptr;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
-    while (!done && (first || std::chrono::steady_clock::now() < end)) {
+    while (!done) {
+      const bool late = !first && std::chrono::steady_clock::now() >= end;
       struct Found {
         HWND box = nullptr;
         HWND skip;
-      } found{nullptr, first};
+        bool anyState;  // past the deadline: a box that never showed counts too
+      } found{nullptr, first, late};
       EnumThreadWindows(
           thread,
           [](HWND w, LPARAM p) -> BOOL {
             auto* f = reinterpret_cast<Found*>(p);
-            if (w == f->skip || !IsWindowVisible(w) || ClassOf(w) != L"#32770") return TRUE;
+            if (w == f->skip || ClassOf(w) != L"#32770") return TRUE;
+            if (!f->anyState && !IsWindowVisible(w)) return TRUE;
             f->box = w;
             return FALSE;
           },
           reinterpret_cast<LPARAM>(&found));
-      if (found.box && first && IsWindow(first)) {
+      if (late) {
+        // No box showed in time: close whatever dialog is there, so the test fails
+        // instead of hanging.
+        if (found.box) PostMessageW(found.box, WM_COMMAND, IDOK, 0);
+      } else if (found.box && first && IsWindow(first)) {
         // The first box is still closing; anything else is a further box.
         ++seen.extraBoxes;
         PostMessageW(found.box, WM_COMMAND, IDOK, 0);
