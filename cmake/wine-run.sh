@@ -16,7 +16,7 @@ wine=/usr/lib/wine/wine64
 mkdir -p "$(dirname "$prefix")"
 (
   flock 9
-  if [ ! -f "$prefix/.quorvel-ready" ]; then
+  if [ ! -f "$prefix/.quorvel-ready-2" ]; then
     # The children must not inherit the lock: the wine server outlives this block.
     "$wine" wineboot --init >/dev/null 2>&1 9>&- || true
     reg=$(mktemp --suffix=.reg)
@@ -29,11 +29,14 @@ mkdir -p "$(dirname "$prefix")"
         printf '"%s"="%s"\r\n' "$f" "$font"
       done
       printf '\r\n'
+      # No sound device: a click on a disabled window beeps, and a beep that waits for an
+      # audio driver can stall the program for good.
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\r\n"Audio"=""\r\n\r\n'
     } > "$reg"
     "$wine" regedit /S "$(winepath -w "$reg" 2>/dev/null 9>&- || echo "$reg")" >/dev/null 2>&1 9>&- || true
     rm -f "$reg"
     /usr/lib/wine/wineserver -w 9>&- 2>/dev/null || true
-    touch "$prefix/.quorvel-ready"
+    touch "$prefix/.quorvel-ready-2"
   fi
   # Start the wine server here, detached from our output, and keep it up between programs (it
   # exits by itself once idle for a while). A fresh server's system processes (services, the
