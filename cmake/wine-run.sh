@@ -49,4 +49,16 @@ mkdir -p "$(dirname "$prefix")"
   fi
 ) 9>"$prefix.lock"
 
-exec "$wine" "$@"
+# On a terminal the program writes straight to it. Otherwise (ctest, a pipe) its output goes
+# through files, so that no process the program leaves behind in the prefix (the desktop, a
+# service) can hold the caller's pipe open after the program has ended; ctest would wait.
+if [ -t 1 ]; then
+  exec "$wine" "$@"
+fi
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+"$wine" "$@" </dev/null >"$out" 2>"$err" || status=$?
+cat "$err" >&2
+cat "$out"
+exit $status
