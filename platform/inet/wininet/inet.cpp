@@ -84,8 +84,7 @@ const WinInet& Api() {
     if (w.ok) {
       // Cookies the server marks persistent stay in memory like the others.
       DWORD suppress = kSuppressCookiePersist;
-      w.InternetSetOptionA(nullptr, INTERNET_OPTION_SUPPRESS_BEHAVIOR, &suppress,
-                           sizeof(suppress));
+      w.InternetSetOptionA(nullptr, INTERNET_OPTION_SUPPRESS_BEHAVIOR, &suppress, sizeof(suppress));
     }
     return w;
   }();
@@ -184,7 +183,8 @@ std::optional<std::string> UrlFormHost(std::string_view host) {
 
 // The host without the brackets of an IPv6 address, as name resolution and WinInet take it.
 std::string BareHost(std::string_view urlHost) {
-  if (urlHost.size() >= 2 && urlHost.front() == '[') urlHost = urlHost.substr(1, urlHost.size() - 2);
+  if (urlHost.size() >= 2 && urlHost.front() == '[')
+    urlHost = urlHost.substr(1, urlHost.size() - 2);
   return std::string(urlHost);
 }
 
@@ -373,8 +373,9 @@ bool Reachable(const std::string& urlHost, int port) {
       if (select(0, nullptr, &writable, &failed, &tv) > 0 && FD_ISSET(s, &writable)) {
         int error = 0;
         int size = sizeof(error);
-        reached = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
-                  error == 0;
+        reached =
+            getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+            error == 0;
       }
     }
     closesocket(s);
@@ -528,8 +529,8 @@ class RequestHandle final : public InetHandle {
                   INTERNET_FLAG_KEEP_CONNECTION;
     if (flags_ & kInetFlagNoCookies) flags |= INTERNET_FLAG_NO_COOKIES;
     if (hop_.secure) flags |= INTERNET_FLAG_SECURE;
-    request_ = w.HttpOpenRequestA(connection_, verb_.c_str(), hop_.target.c_str(),
-                                  version_.c_str(), nullptr, nullptr, flags, 0);
+    request_ = w.HttpOpenRequestA(connection_, verb_.c_str(), hop_.target.c_str(), version_.c_str(),
+                                  nullptr, nullptr, flags, 0);
     if (!request_) return false;
     SetTimeouts(request_);
     // Line by line, so that lines of the same name all go out; a User-Agent line takes the

@@ -104,8 +104,7 @@ class InetTest : public ::testing::Test {
   void SetUp() override {
     InetClearCookieStore();
     ASSERT_TRUE(server_.ok());
-    server_.Route("*", "/echo",
-                  [](const RecordedRequest&, Response& res) { Reply(res, "hello"); });
+    server_.Route("*", "/echo", [](const RecordedRequest&, Response& res) { Reply(res, "hello"); });
   }
   TestServer server_;
 };
@@ -143,7 +142,8 @@ TEST_F(InetTest, NoHeaderLinesMeansOnlyHostAndAgent) {
   const RecordedRequest r = server_.Last();
 #ifdef _WIN32
   EXPECT_EQ(CallerLines(r), std::vector<std::string>{});
-  EXPECT_EQ(r.Values("Host"), std::vector<std::string>{"127.0.0.1:" + std::to_string(server_.port())});
+  EXPECT_EQ(r.Values("Host"),
+            std::vector<std::string>{"127.0.0.1:" + std::to_string(server_.port())});
   EXPECT_EQ(r.Values("User-Agent"), std::vector<std::string>{kAgent});
 #else
   const std::vector<std::string> expected = {"Host: 127.0.0.1:" + std::to_string(server_.port()),

@@ -24,8 +24,7 @@ using test::W;
 
 // A result page in the page's own shape, with the cells given (UTF-8).
 std::string ResultPage(const std::string& id, const std::string& tier, const std::string& score,
-                       const std::string& wins, const std::string& rate,
-                       const std::string& login) {
+                       const std::string& wins, const std::string& rate, const std::string& login) {
   auto row = [](const std::string& label, const std::string& value) {
     return "\t\t\t<tr>\r\n\t\t\t\t<td>" + label + "</td>\r\n\t\t\t\t<td>" + value +
            "</td>\r\n\t\t\t</tr>\r\n";
@@ -89,9 +88,9 @@ TEST_F(QueryOverWinInetTest, TheFormPostArrivesAsTheQuerySendsIt) {
     const RecordedRequest r = server_.Last();
     EXPECT_EQ(r.requestLine, "POST /rank/rank.php HTTP/1.1");
     EXPECT_EQ(r.body, c.body);
-    const std::vector<std::string> lines = {
-        "Accept: */*", "Referer: " + url, "Accept-Language: zh-cn",
-        "Content-Type: application/x-www-form-urlencoded"};
+    const std::vector<std::string> lines = {"Accept: */*", "Referer: " + url,
+                                            "Accept-Language: zh-cn",
+                                            "Content-Type: application/x-www-form-urlencoded"};
     EXPECT_EQ(test::CallerLines(r), lines);
     EXPECT_EQ(r.Value("User-Agent"), "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)");
     EXPECT_FALSE(r.Has("Cookie"));
