@@ -99,10 +99,12 @@
 //   WinInet's (Wine's gives a cookie without Path the whole request path).
 // - Certificates are verified against the system's certificate stores (the Root store);
 //   SSL_CERT_FILE is not read. Tests trust their authority by adding it to the Root store.
-// - Time limits: kInetConnectSeconds limits each connection attempt; the stall limit (and
-//   its variable) is WinInet's send and receive time-out: a single wait for data longer than
-//   the limit fails the request. There is no averaging, so a server that trickles a byte
-//   every few seconds is not given up.
+// - Time limits: kInetConnectSeconds limits each connection attempt. The stall limit (and
+//   its variable) is WinInet's send and receive time-out, so a single wait for data longer
+//   than the limit fails the request; while the body is read the backend also gives up a
+//   body that comes slower than a byte per second over the limit's length of waiting. Until
+//   the response's headers have arrived only the single-wait rule holds: a server that
+//   trickles its headers a byte every few seconds is not given up.
 #pragma once
 
 #include <cstddef>

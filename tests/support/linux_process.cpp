@@ -50,7 +50,8 @@ LinuxProcess::LinuxProcess(const std::string& command,
   const std::string script = std::string(kHostPath) +
                              "\n"
                              "cd \"$(dirname \"$0\")\" || exit 1\n"
-                             "(" + command +
+                             "(" +
+                             command +
                              ") >output 2>&1 </dev/null &\n"
                              "child=$!\n"
                              "n=0\n"
@@ -106,8 +107,7 @@ void LinuxProcess::Stop() {
   started_ = false;
 }
 
-int LinuxProcess::Run(const std::string& command, std::chrono::seconds limit,
-                      std::string* output) {
+int LinuxProcess::Run(const std::string& command, std::chrono::seconds limit, std::string* output) {
   LinuxProcess p(command);
   if (!p.ok()) {
     if (output) *output = p.error();

@@ -48,7 +48,8 @@ std::string AsSent(std::string_view line) {
   if (!kWinInet) return std::string(line);
   const std::size_t colon = line.find(':');
   if (colon == std::string_view::npos) return std::string(line);
-  return std::string(Trim(line.substr(0, colon))) + ": " + std::string(Trim(line.substr(colon + 1)));
+  return std::string(Trim(line.substr(0, colon))) + ": " +
+         std::string(Trim(line.substr(colon + 1)));
 }
 
 bool TunnelCarriesTheRequestsAgentLine() { return kWinInet; }

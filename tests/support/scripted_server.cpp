@@ -16,9 +16,7 @@ bool WaitIn(SocketFd fd, const std::atomic<bool>& stopping, int limitMs) {
 
 }  // namespace
 
-bool ScriptedServer::Connection::Write(std::string_view bytes) {
-  return SendAll(fd_, bytes);
-}
+bool ScriptedServer::Connection::Write(std::string_view bytes) { return SendAll(fd_, bytes); }
 
 void ScriptedServer::Connection::Hold() {
   for (;;) {

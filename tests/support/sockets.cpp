@@ -1,6 +1,5 @@
 #include "tests/support/sockets.h"
 
-
 namespace quorvel::test {
 
 bool SocketsReady() {
@@ -62,7 +61,8 @@ bool Wait(SocketFd s, int ms, bool forWrite) {
   FD_SET(s, &set);
   timeval tv{ms / 1000, (ms % 1000) * 1000};
 #ifdef _WIN32
-  const int n = forWrite ? select(0, nullptr, &set, nullptr, &tv) : select(0, &set, nullptr, nullptr, &tv);
+  const int n =
+      forWrite ? select(0, nullptr, &set, nullptr, &tv) : select(0, &set, nullptr, nullptr, &tv);
 #else
   const int n = forWrite ? select(s + 1, nullptr, &set, nullptr, &tv)
                          : select(s + 1, &set, nullptr, nullptr, &tv);

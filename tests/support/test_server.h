@@ -84,8 +84,8 @@ class TestServer {
   class Engine;  // the server with the recording connection loop
 
   // Records the request and runs the handler its route names (404 when there is none).
-  void Dispatch(const RecordedRequest& record, const std::string& method,
-                const std::string& path, Response& res);
+  void Dispatch(const RecordedRequest& record, const std::string& method, const std::string& path,
+                Response& res);
 
  private:
   void Start(int port, const TlsIdentity* identity);

@@ -40,13 +40,13 @@ class TestServer::Engine {
     for (int attempt = 0; attempt < 5; ++attempt) {
       const int relayPort = port ? port : FreeLoopbackPort();
       if (relayPort <= 0) return 0;
-      relay_.emplace("exec socat OPENSSL-LISTEN:" + std::to_string(relayPort) +
-                     ",bind=127.0.0.1,reuseaddr,fork,cert=server.pem,key=server.key,verify=0 "
-                     "TCP:127.0.0.1:" +
-                         std::to_string(plainPort),
-                     std::vector<std::pair<std::string, std::string>>{
-                         {"server.pem", identity.serverCertPem},
-                         {"server.key", identity.serverKeyPem}});
+      relay_.emplace(
+          "exec socat OPENSSL-LISTEN:" + std::to_string(relayPort) +
+              ",bind=127.0.0.1,reuseaddr,fork,cert=server.pem,key=server.key,verify=0 "
+              "TCP:127.0.0.1:" +
+              std::to_string(plainPort),
+          std::vector<std::pair<std::string, std::string>>{{"server.pem", identity.serverCertPem},
+                                                           {"server.key", identity.serverKeyPem}});
       if (!relay_->ok()) return 0;
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
       while (!relay_->Ended() && std::chrono::steady_clock::now() < deadline) {
@@ -115,8 +115,8 @@ class TestServer::Engine {
 
     Response res;
     owner_->Dispatch(record, record.Method(), Path(record.Target()), res);
-    std::string head = "HTTP/1.1 " + std::to_string(res.status) + " " + ReasonPhrase(res.status) +
-                       "\r\n";
+    std::string head =
+        "HTTP/1.1 " + std::to_string(res.status) + " " + ReasonPhrase(res.status) + "\r\n";
     for (const auto& [name, value] : res.headers) head += name + ": " + value + "\r\n";
     const std::size_t size = res.byteAt ? res.generatedSize : res.body.size();
     head += "Content-Length: " + std::to_string(size) + "\r\nConnection: close\r\n\r\n";

@@ -1,7 +1,9 @@
 // Test certificates made by the host's openssl tool (under Wine), and trust through the
 // Windows certificate stores.
+// clang-format off
 #include <windows.h>
 #include <wincrypt.h>
+// clang-format on
 
 #include <chrono>
 
@@ -78,13 +80,14 @@ TlsIdentity MakeTlsIdentity(const std::string& commonName) {
 TrustedAuthority::TrustedAuthority(const std::string& caCertPem) : der_(Der(caCertPem)) {
   if (der_.empty()) return;
   // The machine's store needs no confirmation; the user's asks for one on Windows.
-  for (DWORD location : {DWORD(CERT_SYSTEM_STORE_LOCAL_MACHINE), DWORD(CERT_SYSTEM_STORE_CURRENT_USER)}) {
+  for (DWORD location :
+       {DWORD(CERT_SYSTEM_STORE_LOCAL_MACHINE), DWORD(CERT_SYSTEM_STORE_CURRENT_USER)}) {
     HCERTSTORE store = OpenRoot(location);
     if (!store) continue;
-    const bool added = CertAddEncodedCertificateToStore(
-                           store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()),
-                           static_cast<DWORD>(der_.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                           nullptr) != FALSE;
+    const bool added =
+        CertAddEncodedCertificateToStore(
+            store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()),
+            static_cast<DWORD>(der_.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
     CertCloseStore(store, 0);  // closing commits the change, so other readers see it
     if (added) {
       location_ = location;
@@ -98,8 +101,9 @@ TrustedAuthority::~TrustedAuthority() {
   if (!ok_) return;
   HCERTSTORE store = OpenRoot(static_cast<DWORD>(location_));
   if (!store) return;
-  PCCERT_CONTEXT mine = CertCreateCertificateContext(
-      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()), static_cast<DWORD>(der_.size()));
+  PCCERT_CONTEXT mine =
+      CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der_.data()),
+                                   static_cast<DWORD>(der_.size()));
   if (mine) {
     PCCERT_CONTEXT found =
         CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, mine, nullptr);

@@ -121,9 +121,8 @@ TEST_F(WebRequestTest, AnAddressWithoutPortGoesToPort80) {
   const std::string host = "127.0." + std::to_string(getpid() % 250 + 2) + ".8";
   TestServer on80(80, host);
   if (!on80.ok()) GTEST_SKIP() << "port 80 on " << host << " cannot be bound here";
-  on80.Route("POST", "/rank/rank.php", [](const RecordedRequest&, Response& res) {
-    res.set_content("eighty", "text/html");
-  });
+  on80.Route("POST", "/rank/rank.php",
+             [](const RecordedRequest&, Response& res) { res.set_content("eighty", "text/html"); });
   const std::string url = "http://" + host + "/rank/rank.php";
   EXPECT_EQ(Str(WebRequest(Text(url), 1, Text(kForm))), "eighty");
   EXPECT_EQ(on80.Last().Value("Host"), host);
@@ -355,7 +354,8 @@ TEST_F(WebRequestTest, HeaderBlocksAroundTheBufferSizeComeBackExactly) {
   for (const std::size_t size : {4999u, 5000u, 5001u}) {
     SCOPED_TRACE(size);
     std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n";
-    for (int i = 0; i < 4; ++i) head += "X-Pad-" + std::to_string(i) + ": " + std::string(1000, 'p') + "\r\n";
+    for (int i = 0; i < 4; ++i)
+      head += "X-Pad-" + std::to_string(i) + ": " + std::string(1000, 'p') + "\r\n";
     head += "X-Pad: ";
     const std::string tail = "\r\nSet-Cookie: z=1; Path=/\r\n\r\n";
     const std::string block = head + std::string(size - head.size() - tail.size(), 'p') + tail;

@@ -49,6 +49,7 @@ struct WinInet {
   decltype(&::HttpSendRequestA) HttpSendRequestA = nullptr;
   decltype(&::HttpAddRequestHeadersA) HttpAddRequestHeadersA = nullptr;
   decltype(&::InternetReadFile) InternetReadFile = nullptr;
+  decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable = nullptr;
   decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
   decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
   decltype(&::InternetSetOptionA) InternetSetOptionA = nullptr;
@@ -76,6 +77,7 @@ const WinInet& Api() {
            Find(m, "HttpSendRequestA", w.HttpSendRequestA) &&
            Find(m, "HttpAddRequestHeadersA", w.HttpAddRequestHeadersA) &&
            Find(m, "InternetReadFile", w.InternetReadFile) &&
+           Find(m, "InternetQueryDataAvailable", w.InternetQueryDataAvailable) &&
            Find(m, "HttpQueryInfoA", w.HttpQueryInfoA) &&
            Find(m, "InternetCloseHandle", w.InternetCloseHandle) &&
            Find(m, "InternetSetOptionA", w.InternetSetOptionA) &&
@@ -84,8 +86,7 @@ const WinInet& Api() {
     if (w.ok) {
       // Cookies the server marks persistent stay in memory like the others.
       DWORD suppress = kSuppressCookiePersist;
-      w.InternetSetOptionA(nullptr, INTERNET_OPTION_SUPPRESS_BEHAVIOR, &suppress,
-                           sizeof(suppress));
+      w.InternetSetOptionA(nullptr, INTERNET_OPTION_SUPPRESS_BEHAVIOR, &suppress, sizeof(suppress));
     }
     return w;
   }();
@@ -184,7 +185,8 @@ std::optional<std::string> UrlFormHost(std::string_view host) {
 
 // The host without the brackets of an IPv6 address, as name resolution and WinInet take it.
 std::string BareHost(std::string_view urlHost) {
-  if (urlHost.size() >= 2 && urlHost.front() == '[') urlHost = urlHost.substr(1, urlHost.size() - 2);
+  if (urlHost.size() >= 2 && urlHost.front() == '[')
+    urlHost = urlHost.substr(1, urlHost.size() - 2);
   return std::string(urlHost);
 }
 
@@ -373,8 +375,9 @@ bool Reachable(const std::string& urlHost, int port) {
       if (select(0, nullptr, &writable, &failed, &tv) > 0 && FD_ISSET(s, &writable)) {
         int error = 0;
         int size = sizeof(error);
-        reached = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
-                  error == 0;
+        reached =
+            getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+            error == 0;
       }
     }
     closesocket(s);
@@ -448,13 +451,38 @@ class RequestHandle final : public InetHandle {
 
   std::size_t Read(void* buffer, std::size_t maxBytes) {
     if (!buffer || maxBytes == 0 || !complete_ || done_) return 0;
-    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(maxBytes, 1u << 30));
+    // Wait for what has arrived, then take no more than that, so that a read returns as soon
+    // as the network delivers (InternetReadFile alone waits to fill the whole buffer).
+    const WinInet& w = Api();
+    DWORD available = 0;
+    const ULONGLONG start = GetTickCount64();
+    const bool ready = w.InternetQueryDataAvailable(request_, &available, 0, 0) != FALSE;
+    const ULONGLONG waited = GetTickCount64() - start;
     DWORD got = 0;
-    if (!Api().InternetReadFile(request_, buffer, ask, &got) || got == 0) {
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(
+        {maxBytes, std::size_t{1} << 30, std::max<std::size_t>(available, 1)}));
+    const bool read = ready && w.InternetReadFile(request_, buffer, ask, &got) != FALSE;
+    if (!read || got == 0 || Stalled(waited, got)) {
+      CloseHop();  // a stalled body is given up: the server may go on trickling
       done_ = true;
       return 0;
     }
     return std::min<std::size_t>(got, maxBytes);
+  }
+
+  // Counts a read that waited waitedMs for got bytes. The body stalls once the time spent
+  // waiting for it reaches the stall limit with fewer bytes than one per second of it; each
+  // such span of waiting starts the count anew. (WinInet's own receive time-out only ends a
+  // single wait that gets nothing; this also ends a server that trickles.)
+  bool Stalled(ULONGLONG waitedMs, DWORD got) {
+    spanWaitedMs_ += waitedMs;
+    spanBytes_ += got;
+    const ULONGLONG limitMs = StallMilliseconds();
+    if (spanWaitedMs_ < limitMs) return false;
+    const bool stalled = spanBytes_ * 1000u < spanWaitedMs_;
+    spanWaitedMs_ = 0;
+    spanBytes_ = 0;
+    return stalled;
   }
 
   bool QueryHeaders(char* buffer, std::size_t* length) const {
@@ -528,8 +556,8 @@ class RequestHandle final : public InetHandle {
                   INTERNET_FLAG_KEEP_CONNECTION;
     if (flags_ & kInetFlagNoCookies) flags |= INTERNET_FLAG_NO_COOKIES;
     if (hop_.secure) flags |= INTERNET_FLAG_SECURE;
-    request_ = w.HttpOpenRequestA(connection_, verb_.c_str(), hop_.target.c_str(),
-                                  version_.c_str(), nullptr, nullptr, flags, 0);
+    request_ = w.HttpOpenRequestA(connection_, verb_.c_str(), hop_.target.c_str(), version_.c_str(),
+                                  nullptr, nullptr, flags, 0);
     if (!request_) return false;
     SetTimeouts(request_);
     // Line by line, so that lines of the same name all go out; a User-Agent line takes the
@@ -666,6 +694,8 @@ class RequestHandle final : public InetHandle {
   bool started_ = false;
   bool complete_ = false;
   bool done_ = false;
+  ULONGLONG spanWaitedMs_ = 0;
+  ULONGLONG spanBytes_ = 0;
   std::string raw_;
 };
 

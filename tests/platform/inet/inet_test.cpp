@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/platform/wine.h"
@@ -104,8 +105,7 @@ class InetTest : public ::testing::Test {
   void SetUp() override {
     InetClearCookieStore();
     ASSERT_TRUE(server_.ok());
-    server_.Route("*", "/echo",
-                  [](const RecordedRequest&, Response& res) { Reply(res, "hello"); });
+    server_.Route("*", "/echo", [](const RecordedRequest&, Response& res) { Reply(res, "hello"); });
   }
   TestServer server_;
 };
@@ -143,7 +143,8 @@ TEST_F(InetTest, NoHeaderLinesMeansOnlyHostAndAgent) {
   const RecordedRequest r = server_.Last();
 #ifdef _WIN32
   EXPECT_EQ(CallerLines(r), std::vector<std::string>{});
-  EXPECT_EQ(r.Values("Host"), std::vector<std::string>{"127.0.0.1:" + std::to_string(server_.port())});
+  EXPECT_EQ(r.Values("Host"),
+            std::vector<std::string>{"127.0.0.1:" + std::to_string(server_.port())});
   EXPECT_EQ(r.Values("User-Agent"), std::vector<std::string>{kAgent});
 #else
   const std::vector<std::string> expected = {"Host: 127.0.0.1:" + std::to_string(server_.port()),
@@ -434,6 +435,28 @@ TEST_F(InetTest, AServerThatNeverAnswersIsGivenUpAfterTheStallLimit) {
   EXPECT_EQ(raw.WaitForRequests(1, std::chrono::seconds(30)).size(), 1u);
   // Far below the default limit: the variable took effect.
   EXPECT_LT(elapsed, std::chrono::seconds(kInetStallSeconds));
+}
+
+TEST_F(InetTest, AServerThatTricklesItsBodyIsGivenUp) {
+  ScopedEnv stall(kInetStallSecondsVariable, "2");
+  // A byte every 1.5 seconds: never silent for the whole limit, yet below a byte per second.
+  ScriptedServer raw([](ScriptedServer::Connection& c) {
+    if (!c.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nab")) return;
+    for (int i = 0; i < 60; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      if (!c.Write("t")) return;
+    }
+  });
+  ASSERT_TRUE(raw.ok());
+  Call c;
+  c.port = raw.port();
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome out = Perform(c);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(out.sent);
+  EXPECT_EQ(out.body.substr(0, 2), "ab");
+  EXPECT_LT(out.body.size(), 100u);
+  EXPECT_LT(elapsed, std::chrono::seconds(30));
 }
 
 // ---- failures to open -------------------------------------------------------------------
