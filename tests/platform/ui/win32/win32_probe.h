@@ -120,6 +120,13 @@ inline void Pump(int ms = 50) {
   } while (std::chrono::steady_clock::now() < end);
 }
 
+// Handles what is queued until `done` holds or the time is up; returns `done`'s last answer.
+inline bool PumpUntil(const std::function<bool()>& done, int ms = 2000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done() && std::chrono::steady_clock::now() < end) Pump(10);
+  return done();
+}
+
 // Clicks the middle of a control the way the user does, through the system's input queue,
 // so that a disabled or blocked window stops the click as it would stop the user's.
 inline void ClickAsUser(HWND control) {
