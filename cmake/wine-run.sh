@@ -16,7 +16,7 @@ wine=/usr/lib/wine/wine64
 mkdir -p "$(dirname "$prefix")"
 (
   flock 9
-  if [ ! -f "$prefix/.quorvel-ready" ]; then
+  if [ ! -f "$prefix/.quorvel-ready-2" ]; then
     # The children must not inherit the lock: the wine server outlives this block.
     "$wine" wineboot --init >/dev/null 2>&1 9>&- || true
     reg=$(mktemp --suffix=.reg)
@@ -29,16 +29,36 @@ mkdir -p "$(dirname "$prefix")"
         printf '"%s"="%s"\r\n' "$f" "$font"
       done
       printf '\r\n'
+      # No sound device: a click on a disabled window beeps, and a beep that waits for an
+      # audio driver can stall the program for good.
+      printf '[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\r\n"Audio"=""\r\n\r\n'
     } > "$reg"
     "$wine" regedit /S "$(winepath -w "$reg" 2>/dev/null 9>&- || echo "$reg")" >/dev/null 2>&1 9>&- || true
     rm -f "$reg"
     /usr/lib/wine/wineserver -w 9>&- 2>/dev/null || true
-    touch "$prefix/.quorvel-ready"
+    touch "$prefix/.quorvel-ready-2"
+  fi
+  # Start the wine server here, detached from our output, and keep it up between programs (it
+  # exits by itself once idle for a while). A fresh server's system processes (services, the
+  # desktop) start with the first program and live as long as the server: they are started
+  # here too, detached, so that they never hold the caller's output pipe open (ctest would
+  # wait for them) after the program has ended. The lock keeps a parallel call from starting
+  # them itself meanwhile.
+  if /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$prefix.lock"
 
-# Start the wine server here, detached from our output, and keep it up between programs (it
-# exits by itself once idle for a while). A server that wine starts itself would hold the
-# caller's output pipe open for as long as it lingers.
-/usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 || true
-exec "$wine" "$@"
+# On a terminal the program writes straight to it. Otherwise (ctest, a pipe) its output goes
+# through files, so that no process the program leaves behind in the prefix (the desktop, a
+# service) can hold the caller's pipe open after the program has ended; ctest would wait.
+if [ -t 1 ]; then
+  exec "$wine" "$@"
+fi
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+"$wine" "$@" </dev/null >"$out" 2>"$err" || status=$?
+cat "$err" >&2
+cat "$out"
+exit $status

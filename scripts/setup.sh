@@ -9,10 +9,13 @@ packages=(
   dpkg-dev file desktop-file-utils librsvg2-bin icoutils
   libicu-dev libcurl4-openssl-dev libssl-dev openssl libpcre2-dev
   libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
-  tinyproxy
+  tinyproxy socat
   fonts-noto-cjk
   xvfb xauth
   clang-14 libclang-rt-14-dev
+  # The Windows build: the cross compiler, GoogleTest's sources, and Wine to run the tests.
+  g++-mingw-w64-x86-64-posix googletest
+  wine wine64 fonts-wine
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test twice: a normal build and an ASan + UBSan build;
-# then a short run of every fuzz harness (clang, libFuzzer, ASan + UBSan).
+# Sets everything up and runs every test: a normal build and an ASan + UBSan build on Linux,
+# a short run of every fuzz harness (clang, libFuzzer, ASan + UBSan), then the Windows build
+# (mingw-w64) with its suite under Wine on a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -24,4 +25,15 @@ for variant in normal sanitize; do
 done
 echo "== fuzz smoke run"
 bash fuzz/run.sh --seconds "${QUORVEL_FUZZ_SECONDS:-20}" || status=1
+
+echo "== windows build"
+dir=build/windows
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$dir" -j "$jobs"
+echo "== windows tests (under Wine)"
+# One Wine prefix and one virtual display serve the whole suite; the window tests run one
+# at a time, since they share the display's input.
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || status=1
 exit $status

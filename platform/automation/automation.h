@@ -4,6 +4,22 @@
 // Every failure is silent: a set reports false, a get or call yields the empty Variant, and a
 // conversion that cannot be made yields the empty value of the kind asked for. Nothing
 // throws. Text crossing this layer as std::string is in the ANSI code page (936).
+//
+// Backends. On Linux the layer is our own object model: the classes are those registered
+// with RegisterClass, which include the class libraries of platform/regexp
+// ("VBScript.RegExp"). On Windows it is COM:
+// - Initialize and Uninitialize also call CoInitialize (a single-threaded apartment) and
+//   the matching CoUninitialize, looked up by name in ole32; their results and
+//   IsInitialized keep this header's counting.
+// - CreateObject makes a class registered with RegisterClass first; any other name is a
+//   ProgID of the system (CLSIDFromProgID, CoCreateInstance for IDispatch, then OleRun).
+// - Objects of the system are reached through IDispatch (GetIDsOfNames, then Invoke as a
+//   property get, a property put, or a method), so how member names compare is the
+//   object's business. Values travel as VARIANTs: a string as a BSTR, a byte array as a
+//   SAFEARRAY of VT_UI1, an object as its IDispatch. An object of one of our own classes
+//   cannot be handed to a system object (that call fails). Numbers the Variant has no kind
+//   for (unsigned, 64-bit, currency, decimal, date, float) come back as doubles, a null as
+//   the empty Variant; any other array fails the call.
 #pragma once
 
 #include <atomic>
@@ -127,14 +143,16 @@ int Initialize();
 void Uninitialize();
 bool IsInitialized();
 
-// Makes the object of a registered class (names compare without ASCII case). On success
-// `out` holds the new object and the result is true; on failure (unknown class, or a thread
-// that has not initialised) `out` is left as it was.
+// Makes the object of a registered class (names compare without ASCII case), on Windows
+// else of the system's class of that ProgID. On success `out` holds the new object and the
+// result is true; on failure (unknown class, or a thread that has not initialised) `out` is
+// left as it was.
 bool CreateObject(std::string_view className, ComObject& out);
 
 // A class factory: returns a new object, or nullptr.
 using ClassFactory = AutomationObject* (*)();
-// Adds a class to the registry (a later registration of the same name replaces it).
+// Adds a class to the registry of this process (a later registration of the same name
+// replaces it). It is never registered with the system.
 void RegisterClass(std::string_view className, ClassFactory factory);
 
 // ---- Late-bound access ------------------------------------------------------------------

@@ -45,4 +45,11 @@ int WideToMultiByte(unsigned codePage, unsigned flags, const char16_t* in, int i
 int MultiByteToMultiByte(unsigned fromCodePage, const char* in, int inBytes, unsigned toCodePage,
                          char* out, int outBytes);
 
+// Backends: on Linux ICU carries out the conversions, with the results described above. On
+// Windows the system's MultiByteToWideChar and WideCharToMultiByte do, and where the
+// system's answer is its own the contract is the system's:
+// - Malformed UTF-8 still becomes U+FFFD, but how many the system writes for an encoded
+//   surrogate or a form above U+10FFFF is its own (at least one).
+// - kCompositeCheck composes a base with the one mark after it; a further mark is mapped
+//   on its own. It acts on GBK only: UTF-8 output is never composed.
 }  // namespace quorvel::platform

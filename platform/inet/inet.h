@@ -1,5 +1,8 @@
 // Internet, connection and request handles for HTTP and HTTPS: the request layer that the web
-// routines stand on (over libcurl; no libcurl type appears here).
+// routines stand on. Two backends keep this contract: libcurl (curl/, Linux) and WinInet
+// (wininet/, Windows; wininet.dll is loaded and its functions looked up by name). No type of
+// either appears here. Where WinInet cannot keep a clause, the section "Over WinInet" at the
+// end says what holds instead.
 //
 // Handles open in the order internet -> connection -> request and are closed with
 // InetCloseHandle in any order (each handle keeps what it needs of its parents); a null handle
@@ -88,6 +91,41 @@
 //   answering cannot freeze the caller (the user-interface thread) for good, while a slow
 //   page can still be generated and sent; the connect limit is generous for a slow link yet
 //   ends a dead address in reasonable time. The body as a whole has no time limit.
+//
+// Over WinInet (the backend follows redirects itself, with the rules above, and chooses each
+// hop's proxy itself, so redirects, the proxy text, the bypass list and the Cookie and
+// Authorization rule hold as stated; so do the flags' meanings, with these differences):
+// - Opening a request: WinInet connects only when the request is sent, so InetOpenRequest
+//   checks the server (or the proxy serving the scheme) with a TCP connection of its own,
+//   within the connect limit, and closes it at once; the request then goes over WinInet's
+//   own connection. The server thus sees one more connection, without a request.
+// - Header lines: WinInet writes each as "Name: value" with the blanks around the value
+//   dropped (an empty value goes out as "Name: "), places its own lines (Host, User-Agent,
+//   Content-Length) before or after the caller's, and adds "Connection: Keep-Alive" and, for
+//   a POST, "Cache-Control: no-cache". Lines of the same name all go out, in order. The
+//   request target has its dot segments ("/x/../y") resolved. Through a proxy the absolute
+//   target names the port even when it is the default ("http://host:80/..."), and a tunnel's
+//   CONNECT request carries the request's own User-Agent line when it has one.
+// - Raw headers are rebuilt by WinInet: the status line as received, each header line as
+//   "Name: value" with the value's outer blanks dropped. Wine's WinInet also cuts a header
+//   line longer than about 4 KB. The size limits above are the libcurl backend's; WinInet
+//   has its own.
+// - Reload and need-file: every request is a reload and none is written to WinInet's cache
+//   (need-file is passed on as no-cache-write); automatic authentication and any dialog are
+//   off.
+// - Cookies: the process-wide store is WinInet's own (shared with anything else in the
+//   process that uses WinInet); the backend has WinInet keep cookies the server marks
+//   persistent in memory too, so nothing is written to disk, and InetClearCookieStore ends
+//   WinInet's browsing session, which forgets them. Domain and default-path rules are
+//   WinInet's (Wine's gives a cookie without Path the whole request path).
+// - Certificates are verified against the system's certificate stores (the Root store);
+//   SSL_CERT_FILE is not read. Tests trust their authority by adding it to the Root store.
+// - Time limits: kInetConnectSeconds limits each connection attempt. The stall limit (and
+//   its variable) is WinInet's send and receive time-out, so a single wait for data longer
+//   than the limit fails the request; while the body is read the backend also gives up a
+//   body that comes slower than a byte per second over the limit's length of waiting. Until
+//   the response's headers have arrived only the single-wait rule holds: a server that
+//   trickles its headers a byte every few seconds is not given up.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,18 @@
 // characters GBK lacks come back as '?'; nothing here fails loudly. Controls carry the
 // names they are given as object names. All calls belong on the thread that made the
 // UiApplication; without a live UiApplication every call is a harmless no-op.
+//
+// Backends: Qt Widgets on Linux, Win32 controls on Windows. On Windows:
+// - Sizes and places are in pixels at 96 DPI; the window scales them to the system's DPI.
+// - The window is made with the outer size of the client size given plus the frame the
+//   window's layout was drawn for (16 x 39 at 96 DPI), whatever frame the system draws; its
+//   client area is what that frame leaves, at least the size given.
+// - Controls are STATIC, EDIT, COMBOBOX (drop-down list) and BUTTON windows in the default
+//   GUI font; each carries its name as the window property "QuorvelName" (an atom), and a
+//   text ends at its first zero.
+// - The message box is MessageBoxW(no owner, MB_OK | MB_TASKMODAL): the system draws CR LF
+//   as a line break and keeps its own arrow cursor over a waiting window.
+// - UiDisplayAvailable is always true: the system has its desktop.
 #pragma once
 
 #include <functional>

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/automation/automation.h"
+#include "tests/platform/wine.h"
 #include "text/convert.h"
 
 namespace quorvel {
@@ -75,20 +76,7 @@ struct PositionCase {
   int position;  // zero-based GBK byte offset
 };
 
-TEST_F(RegexObjectTest, MatchPositionsAreGbkByteOffsets) {
-  const std::vector<PositionCase> cases = {
-      {"xxabc", "abc", 1, 2},
-      {"中ab", "ab", 1, 2},
-      {"中中ab", "ab", 1, 4},
-      {"中中ab中ab", "ab", 2, 8},
-      {"ab", "ab", 1, 0},
-      {"中x中", "中", 2, 3},
-      // Empty matches stand where they are found, also at the very end.
-      {"中ab", "x*", 1, 0},
-      {"中ab", "x*", 2, 2},
-      {"中ab", "x*", 4, 4},
-      {"", "x*", 1, 0},
-  };
+void CheckPositions(const std::vector<PositionCase>& cases) {
   for (const PositionCase& c : cases) {
     RegexObject r;
     ASSERT_TRUE(r.Create(Gbk(c.pattern), Gbk(c.subject)));
@@ -98,6 +86,30 @@ TEST_F(RegexObjectTest, MatchPositionsAreGbkByteOffsets) {
     // The position points at the match's own bytes.
     EXPECT_EQ(TextMid(Gbk(c.subject), position + 1, TextLength(text)), text) << c.subject;
   }
+}
+
+TEST_F(RegexObjectTest, MatchPositionsAreGbkByteOffsets) {
+  CheckPositions({
+      {"xxabc", "abc", 1, 2},
+      {"中ab", "ab", 1, 2},
+      {"中中ab", "ab", 1, 4},
+      {"中中ab中ab", "ab", 2, 8},
+      {"ab", "ab", 1, 0},
+      {"中x中", "中", 2, 3},
+  });
+}
+
+TEST_F(RegexObjectTest, EmptyMatchesStandWhereTheyAreFound) {
+  if (test::UnderWine()) {
+    GTEST_SKIP() << "Wine's VBScript.RegExp never ends a global search whose match is empty";
+  }
+  // Also at the very end.
+  CheckPositions({
+      {"中ab", "x*", 1, 0},
+      {"中ab", "x*", 2, 2},
+      {"中ab", "x*", 4, 4},
+      {"", "x*", 1, 0},
+  });
 }
 
 TEST_F(RegexObjectTest, SubmatchTextsAndPositions) {

@@ -7,21 +7,38 @@
 
 namespace quorvel::test {
 
+namespace detail {
+inline void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value);
+#else
+  setenv(name, value, 1);
+#endif
+}
+inline void UnsetEnv(const char* name) {
+#ifdef _WIN32
+  _putenv_s(name, "");  // an empty value removes the variable
+#else
+  unsetenv(name);
+#endif
+}
+}  // namespace detail
+
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
     if (value) {
-      setenv(name, value->c_str(), 1);
+      detail::SetEnv(name, value->c_str());
     } else {
-      unsetenv(name);
+      detail::UnsetEnv(name);
     }
   }
   ~ScopedEnv() {
     if (old_) {
-      setenv(name_.c_str(), old_->c_str(), 1);
+      detail::SetEnv(name_.c_str(), old_->c_str());
     } else {
-      unsetenv(name_.c_str());
+      detail::UnsetEnv(name_.c_str());
     }
   }
   ScopedEnv(const ScopedEnv&) = delete;

@@ -1,63 +1,36 @@
 #include "tests/support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace quorvel::test {
 namespace {
 
 constexpr int kSliceMs = 100;
 constexpr int kReadLimitMs = 10000;
 
-bool WaitIn(int fd, const std::atomic<bool>& stopping, int limitMs) {
+bool WaitIn(SocketFd fd, const std::atomic<bool>& stopping, int limitMs) {
   for (int waited = 0; waited < limitMs; waited += kSliceMs) {
     if (stopping) return false;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, kSliceMs) > 0) return true;
+    if (WaitReadable(fd, kSliceMs)) return true;
   }
   return false;
 }
 
 }  // namespace
 
-bool ScriptedServer::Connection::Write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
+bool ScriptedServer::Connection::Write(std::string_view bytes) { return SendAll(fd_, bytes); }
 
 void ScriptedServer::Connection::Hold() {
   for (;;) {
     if (stopping_) return;
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, kSliceMs) > 0) {
+    if (WaitReadable(fd_, kSliceMs)) {
       char buf[4096];
-      if (recv(fd_, buf, sizeof(buf), 0) <= 0) return;  // the client closed
+      if (ReceiveSome(fd_, buf, sizeof(buf)) <= 0) return;  // the client closed
     }
   }
 }
 
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) return;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(a);
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
-      listen(listenFd_, 64) != 0 ||
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    close(listenFd_);
-    listenFd_ = -1;
-    return;
-  }
-  port_ = ntohs(a.sin_port);
+  listenFd_ = ListenOnLoopback(&port_);
+  if (listenFd_ == kNoSocket) return;
   acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -72,9 +45,9 @@ void ScriptedServer::Stop() {
     workers.swap(workers_);
   }
   for (auto& t : workers) t.join();
-  if (listenFd_ >= 0) {
-    close(listenFd_);
-    listenFd_ = -1;
+  if (listenFd_ != kNoSocket) {
+    CloseSocket(listenFd_);
+    listenFd_ = kNoSocket;
   }
 }
 
@@ -96,24 +69,23 @@ std::vector<RecordedRequest> ScriptedServer::WaitForRequests(
 
 void ScriptedServer::AcceptLoop() {
   while (!stopping_) {
-    pollfd p{listenFd_, POLLIN, 0};
-    if (poll(&p, 1, kSliceMs) <= 0) continue;
-    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (!WaitReadable(listenFd_, kSliceMs)) continue;
+    const SocketFd fd = AcceptConnection(listenFd_);
+    if (fd == kNoSocket) continue;
     ++accepted_;
     std::lock_guard<std::mutex> lock(mutex_);
     workers_.emplace_back([this, fd] { Serve(fd); });
   }
 }
 
-void ScriptedServer::Serve(int fd) {
+void ScriptedServer::Serve(SocketFd fd) {
   Connection conn(fd, stopping_);
   std::string data;
   std::size_t headEnd = std::string::npos;
   char buf[16384];
   while (headEnd == std::string::npos) {
     if (!WaitIn(fd, stopping_, kReadLimitMs)) break;
-    const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+    const long n = ReceiveSome(fd, buf, sizeof(buf));
     if (n <= 0) break;
     data.append(buf, static_cast<std::size_t>(n));
     headEnd = data.find("\r\n\r\n");
@@ -122,7 +94,7 @@ void ScriptedServer::Serve(int fd) {
     conn.request_ = ParseRequestHead(std::string_view(data).substr(0, headEnd + 4));
     const std::size_t length = ContentLengthOf(conn.request_);
     while (data.size() < headEnd + 4 + length && WaitIn(fd, stopping_, kReadLimitMs)) {
-      const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+      const long n = ReceiveSome(fd, buf, sizeof(buf));
       if (n <= 0) break;
       data.append(buf, static_cast<std::size_t>(n));
     }
@@ -134,8 +106,7 @@ void ScriptedServer::Serve(int fd) {
     recorded_.notify_all();
     script_(conn);
   }
-  shutdown(fd, SHUT_RDWR);
-  close(fd);
+  ShutdownAndClose(fd);
 }
 
 }  // namespace quorvel::test

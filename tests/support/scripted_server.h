@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/recorded_request.h"
+#include "tests/support/sockets.h"
 
 namespace quorvel::test {
 
@@ -31,8 +32,8 @@ class ScriptedServer {
 
    private:
     friend class ScriptedServer;
-    Connection(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
-    int fd_;
+    Connection(SocketFd fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
+    SocketFd fd_;
     const std::atomic<bool>& stopping_;
     RecordedRequest request_;
   };
@@ -57,10 +58,10 @@ class ScriptedServer {
 
  private:
   void AcceptLoop();
-  void Serve(int fd);
+  void Serve(SocketFd fd);
 
   Script script_;
-  int listenFd_ = -1;
+  SocketFd listenFd_ = kNoSocket;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> accepted_{0};

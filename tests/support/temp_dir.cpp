@@ -1,20 +1,32 @@
 #include "tests/support/temp_dir.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <system_error>
-#include <vector>
 
 namespace quorvel::test {
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/quorvel-test-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data())) path_ = buf.data();
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = ".";
+  std::random_device seed;
+  std::mt19937_64 random(seed() ^ static_cast<std::uint64_t>(
+                                      std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate =
+        base / ("quorvel-test-" + std::to_string(random() % 1000000000000ull));
+    if (std::filesystem::create_directory(candidate, ec) && !ec) {
+      std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::replace, ec);
+      path_ = candidate.string();
+      return;
+    }
+  }
 }
 
 TempDir::~TempDir() {
@@ -25,7 +37,7 @@ TempDir::~TempDir() {
 
 std::string TempDir::WriteFile(const std::string& name, const std::string& content) const {
   if (path_.empty()) return "";
-  const std::string full = path_ + "/" + name;
+  const std::string full = (std::filesystem::path(path_) / name).string();
   std::ofstream out(full, std::ios::binary | std::ios::trunc);
   out << content;
   out.close();
@@ -33,7 +45,7 @@ std::string TempDir::WriteFile(const std::string& name, const std::string& conte
 }
 
 std::string TempDir::ReadFile(const std::string& name) const {
-  std::ifstream in(path_ + "/" + name, std::ios::binary);
+  std::ifstream in((std::filesystem::path(path_) / name).string(), std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();

@@ -1,5 +1,7 @@
-// A loopback HTTP or HTTPS server for tests, over cpp-httplib, that records every request it
-// receives: the request line, every header line in order and the body, as they arrived.
+// A loopback HTTP or HTTPS server for tests that records every request it receives: the
+// request line, every header line in order and the body, as they arrived. On Linux it runs
+// over cpp-httplib and OpenSSL; on Windows over Winsock, with TLS ended by a socat relay
+// running beside it as a Linux process (under Wine).
 //
 // Handlers are registered per method and exact path (the target without its query); "*"
 // as method matches any. A request no route takes gets 404. The request is recorded before
@@ -7,9 +9,8 @@
 // with its body (a GET with a Content-Length body too).
 #pragma once
 
-#include <httplib.h>
-
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,9 +25,32 @@
 
 namespace quorvel::test {
 
+// Compares header names without regard to ASCII letter case.
+struct HeaderNameLess {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// What a handler answers: status, header lines (same-named lines keep their order) and body.
+// Content-Length (and Content-Type, when set_content gave one) are written by the server.
+struct Response {
+  int status = 200;
+  std::multimap<std::string, std::string, HeaderNameLess> headers;
+  std::string body;
+  // A body made while it is sent: generatedSize bytes, byte i being byteAt(i).
+  std::size_t generatedSize = 0;
+  std::function<char(std::size_t)> byteAt;
+
+  void set_content(const std::string& content, const std::string& contentType);
+  // Replaces every line of that name with one.
+  void set_header(const std::string& name, const std::string& value);
+};
+
+// The reason phrase written after a status code ("OK", "Found", ...).
+const char* ReasonPhrase(int status);
+
 class TestServer {
  public:
-  using Handler = std::function<void(const RecordedRequest&, httplib::Response&)>;
+  using Handler = std::function<void(const RecordedRequest&, Response&)>;
 
   // Plain HTTP on host (a loopback address); port 0 picks a free one.
   explicit TestServer(int port = 0, const std::string& host = "127.0.0.1");
@@ -57,14 +81,16 @@ class TestServer {
 
   void Stop();
 
-  class Engine;  // the httplib server with the recording connection loop
+  class Engine;  // the server with the recording connection loop
+
+  // Records the request and runs the handler its route names (404 when there is none).
+  void Dispatch(const RecordedRequest& record, const std::string& method, const std::string& path,
+                Response& res);
 
  private:
-  void Start(int port);
-  void Dispatch(const httplib::Request& req, httplib::Response& res);
+  void Start(int port, const TlsIdentity* identity);
 
   std::unique_ptr<Engine> engine_;
-  std::thread thread_;
   int port_ = 0;
   std::string host_;
   bool tls_ = false;

@@ -1,10 +1,15 @@
 // A real tinyproxy for tests: started in the foreground with its own configuration in a
 // temporary directory, listening on a free loopback port, allowing 127.0.0.1 and tunnels to
-// any port; stopped (and waited for) on destruction.
+// any port; stopped (and waited for) on destruction. On Windows (under Wine) it runs as a
+// process of the Linux host.
 #pragma once
 
-#include <sys/types.h>
+#include <memory>
 #include <string>
+
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
 
 #include "tests/support/temp_dir.h"
 
@@ -31,7 +36,11 @@ class TinyproxyRunner {
   void Kill();
 
   TempDir dir_;
+#ifdef _WIN32
+  std::unique_ptr<class LinuxProcess> process_;
+#else
   pid_t pid_ = -1;
+#endif
   int port_ = 0;
   std::string error_;
 };

@@ -131,3 +131,16 @@ SSL_CTX* MakeServerContext(const TlsIdentity& identity) {
 }
 
 }  // namespace quorvel::test
+
+namespace quorvel::test {
+
+TrustedAuthority::TrustedAuthority(const std::string& caCertPem) {
+  const std::string file = dir_.WriteFile("trusted-ca.pem", caCertPem);
+  if (file.empty()) return;
+  env_.emplace("SSL_CERT_FILE", file);
+  ok_ = true;
+}
+
+TrustedAuthority::~TrustedAuthority() = default;
+
+}  // namespace quorvel::test

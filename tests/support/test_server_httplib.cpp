@@ -1,3 +1,6 @@
+// The recording test server over cpp-httplib, with TLS by OpenSSL (Linux).
+#include <httplib.h>
+
 #include "tests/support/test_server.h"
 
 #include <arpa/inet.h>
@@ -169,6 +172,7 @@ class TestServer::Engine final : public httplib::Server {
   }
 
   std::atomic<bool> stopping{false};
+  std::thread thread;
 
  private:
   bool process_and_close_socket(socket_t sock) override {
@@ -206,22 +210,62 @@ class TestServer::Engine final : public httplib::Server {
   SSL_CTX* ctx_;
 };
 
-TestServer::TestServer(int port, const std::string& host) : host_(host) { Start(port); }
+namespace {
+
+// Hands a handler's answer to httplib.
+void ToHttplib(const Response& r, httplib::Response& res) {
+  res.status = r.status;
+  std::string type;
+  for (const auto& [name, value] : r.headers) {
+    if (HeaderNameLess{}(name, "Content-Type") || HeaderNameLess{}("Content-Type", name)) {
+      res.headers.emplace(name, value);
+    } else {
+      type = value;
+    }
+  }
+  if (r.byteAt) {
+    auto byteAt = r.byteAt;
+    res.set_content_provider(
+        r.generatedSize, type,
+        [byteAt](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          std::string chunk(std::min<std::size_t>(length, 65536), '\0');
+          for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = byteAt(offset + i);
+          return sink.write(chunk.data(), chunk.size());
+        });
+  } else if (!r.body.empty() || !type.empty()) {
+    res.set_content(r.body, type);
+  }
+}
+
+}  // namespace
+
+TestServer::TestServer(int port, const std::string& host) : host_(host) { Start(port, nullptr); }
 
 TestServer::TestServer(const TlsIdentity& identity, int port, const std::string& host)
     : host_(host), tls_(true) {
-  SSL_CTX* ctx = MakeServerContext(identity);
-  if (!ctx) return;
-  engine_ = std::make_unique<Engine>(ctx);
-  Start(port);
+  Start(port, &identity);
 }
 
 TestServer::~TestServer() { Stop(); }
 
-void TestServer::Start(int port) {
-  if (!engine_) engine_ = std::make_unique<Engine>(nullptr);
+void TestServer::Start(int port, const TlsIdentity* identity) {
+  SSL_CTX* ctx = nullptr;
+  if (identity) {
+    ctx = MakeServerContext(*identity);
+    if (!ctx) return;
+  }
+  engine_ = std::make_unique<Engine>(ctx);
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
-    Dispatch(req, res);
+    RecordedRequest record;
+    if (tl_stream) {
+      record = tl_stream->Capture(req);
+    } else {
+      record.requestLine = req.method + " " + req.target + " " + req.version;
+      record.body = req.body;
+    }
+    Response answer;
+    Dispatch(record, req.method, req.path, answer);
+    ToHttplib(answer, res);
   };
   engine_->Get(".*", dispatch);
   engine_->Post(".*", dispatch);
@@ -239,7 +283,7 @@ void TestServer::Start(int port) {
     return;
   }
   Engine* e = engine_.get();
-  thread_ = std::thread([e] { e->listen_after_bind(); });
+  e->thread = std::thread([e] { e->listen_after_bind(); });
   // stop() only takes effect once the accept loop runs; wait for it to start.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!e->is_running() && std::chrono::steady_clock::now() < deadline) {
@@ -251,70 +295,7 @@ void TestServer::Stop() {
   if (!engine_) return;
   engine_->stopping = true;
   engine_->stop();
-  if (thread_.joinable()) thread_.join();
-}
-
-std::string TestServer::Url(const std::string& path) const {
-  return std::string(tls_ ? "https://" : "http://") + HostPort() + path;
-}
-
-std::string TestServer::HostPort() const { return host_ + ":" + std::to_string(port_); }
-
-void TestServer::Route(const std::string& method, const std::string& path, Handler handler) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  routes_[{method, path}] = std::move(handler);
-}
-
-void TestServer::RouteGeneratedBody(const std::string& path, std::size_t size,
-                                    std::function<char(std::size_t)> byteAt) {
-  Route("GET", path, [size, byteAt](const RecordedRequest&, httplib::Response& res) {
-    res.set_content_provider(
-        size, "application/octet-stream",
-        [byteAt](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-          std::string chunk(std::min<std::size_t>(length, 65536), '\0');
-          for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = byteAt(offset + i);
-          return sink.write(chunk.data(), chunk.size());
-        });
-  });
-}
-
-std::vector<RecordedRequest> TestServer::Requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_;
-}
-
-std::size_t TestServer::RequestCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_.size();
-}
-
-RecordedRequest TestServer::Last() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_.empty() ? RecordedRequest() : requests_.back();
-}
-
-void TestServer::Dispatch(const httplib::Request& req, httplib::Response& res) {
-  RecordedRequest record;
-  if (tl_stream) {
-    record = tl_stream->Capture(req);
-  } else {
-    record.requestLine = req.method + " " + req.target + " " + req.version;
-    record.body = req.body;
-  }
-  Handler handler;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(record);
-    auto it = routes_.find({req.method, req.path});
-    if (it == routes_.end()) it = routes_.find({"*", req.path});
-    if (it != routes_.end()) handler = it->second;
-  }
-  if (!handler) {
-    res.status = 404;
-    res.set_content("not found", "text/plain");
-    return;
-  }
-  handler(record, res);
+  if (engine_->thread.joinable()) engine_->thread.join();
 }
 
 }  // namespace quorvel::test
