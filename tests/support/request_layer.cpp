@@ -54,4 +54,6 @@ std::string AsSent(std::string_view line) {
 
 bool TunnelCarriesTheRequestsAgentLine() { return kWinInet; }
 
+bool HasLibcurlSizeLimits() { return !kWinInet; }
+
 }  // namespace quorvel::test

@@ -25,4 +25,8 @@ std::string AsSent(std::string_view line);
 // (WinInet) instead of the agent.
 bool TunnelCarriesTheRequestsAgentLine();
 
+// True when the layer has the libcurl backend's header size limits, which inet.h states
+// exactly; the WinInet backend has limits of its own.
+bool HasLibcurlSizeLimits();
+
 }  // namespace quorvel::test
