@@ -1,5 +1,9 @@
 #include "tests/support/sockets.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
 namespace quorvel::test {
 
 bool SocketsReady() {
@@ -27,7 +31,11 @@ SocketFd NewTcpSocket(int family) {
 SocketFd AcceptConnection(SocketFd listening) {
 #ifdef _WIN32
   SocketFd s = accept(listening, nullptr, nullptr);
-  if (s != kNoSocket) SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  if (s != kNoSocket) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    u_long blocking = 0;  // an accepted socket takes the listening one's mode: undo it
+    ioctlsocket(s, FIONBIO, &blocking);
+  }
   return s;
 #else
   return accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
@@ -125,6 +133,14 @@ SocketFd ListenOnLoopback(int* port, const char* host, int portWanted) {
     return kNoSocket;
   }
   *port = ntohs(a.sin_port);
+  // Non-blocking, so that a server can try accept after each wait whatever select said:
+  // Wine's select() was seen to miss a connection waiting on a listening socket for good.
+#ifdef _WIN32
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+#else
+  fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+#endif
   return s;
 }
 
