@@ -6,7 +6,7 @@
 
 #include "platform/inet/inet.h"
 
-namespace quorvel::platform::inet_rules {
+namespace quorvel::platform::inet_shared {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -228,6 +228,22 @@ std::vector<std::string> RequestHeaderLines(std::string_view headerBlock) {
   return lines;
 }
 
+bool CopyRawHeaders(bool complete, std::string_view raw, char* buffer, std::size_t* length) {
+  if (!complete) {
+    *length = 0;
+    return false;
+  }
+  const std::size_t need = raw.size() + 1;
+  if (!buffer || *length < need) {
+    *length = need;
+    return false;
+  }
+  std::memcpy(buffer, raw.data(), raw.size());
+  buffer[raw.size()] = '\0';
+  *length = raw.size();
+  return true;
+}
+
 bool IsFollowedStatus(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -242,4 +258,4 @@ bool RedirectDropsBody(int status, std::string_view verb) {
   return status == 303 || ((status == 301 || status == 302) && verb == "POST");
 }
 
-}  // namespace quorvel::platform::inet_rules
+}  // namespace quorvel::platform::inet_shared

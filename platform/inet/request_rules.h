@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvel::platform::inet_rules {
+namespace quorvel::platform::inet_shared {
 
 // ---- text ----------------------------------------------------------------------------------
 
@@ -83,6 +83,11 @@ std::string HeaderName(std::string_view line);
 // The lines of a caller's header block that go out: those with a ':' and a name.
 std::vector<std::string> RequestHeaderLines(std::string_view headerBlock);
 
+// Hands out a raw header block as InetQueryRawHeaders does: nothing (length 0) before the
+// block is complete; the size it needs, zero byte included, when buffer is null or too small;
+// else the block and a zero byte, and its length without that byte.
+bool CopyRawHeaders(bool complete, std::string_view raw, char* buffer, std::size_t* length);
+
 // ---- redirects -----------------------------------------------------------------------------
 
 // 301, 302, 303, 307 and 308 are followed (unless the request asks for none).
@@ -93,4 +98,4 @@ bool SchemeChangeAllowed(bool fromSecure, bool toSecure, std::uint32_t flags);
 // then becomes GET (HEAD stays HEAD).
 bool RedirectDropsBody(int status, std::string_view verb);
 
-}  // namespace quorvel::platform::inet_rules
+}  // namespace quorvel::platform::inet_shared

@@ -2,6 +2,7 @@
 // multi handle, so the body can be handed out piece by piece as the reader asks for it.
 #include "platform/inet/inet.h"
 
+#include "platform/inet/handles.h"
 #include "platform/inet/header_block.h"
 #include "platform/inet/request_rules.h"
 
@@ -13,48 +14,26 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace quorvel::platform {
 
-struct InetHandle {
-  enum class Kind { kInternet, kConnection, kRequest };
-  explicit InetHandle(Kind k) : kind(k) {}
-  virtual ~InetHandle() = default;
-  InetHandle(const InetHandle&) = delete;
-  InetHandle& operator=(const InetHandle&) = delete;
-  const Kind kind;
-};
+namespace inet_shared {
+
+bool IsIpv6(std::string_view s) {
+  if (s.size() >= INET6_ADDRSTRLEN) return false;
+  std::string z(s);
+  in6_addr a{};
+  return inet_pton(AF_INET6, z.c_str(), &a) == 1;
+}
 
 namespace {
-
-using inet_rules::AgentLine;
-using inet_rules::Endpoint;
-using inet_rules::EscapeTarget;
-using inet_rules::HeaderName;
-using inet_rules::IEquals;
-using inet_rules::IsFollowedStatus;
-using inet_rules::IsToken;
-using inet_rules::Lower;
-using inet_rules::ParsePort;
-using inet_rules::ParseProxyRules;
-using inet_rules::ProxyFor;
-using inet_rules::ProxyRules;
-using inet_rules::RedirectDropsBody;
-using inet_rules::RequestHeaderLines;
-using inet_rules::SchemeChangeAllowed;
-using inet_rules::StallSeconds;
-using inet_rules::Trim;
-using inet_rules::UrlFormHost;
 
 // ---- hosts and sessions ------------------------------------------------------------------
 
@@ -65,22 +44,10 @@ bool IsIpv4(std::string_view s) {
   return inet_pton(AF_INET, z.c_str(), &a) == 1;
 }
 
-bool IsIpv6(std::string_view s) {
-  if (s.size() >= INET6_ADDRSTRLEN) return false;
-  std::string z(s);
-  in6_addr a{};
-  return inet_pton(AF_INET6, z.c_str(), &a) == 1;
-}
-
 bool IsNumericUrlHost(std::string_view urlHost) {
   if (!urlHost.empty() && urlHost.front() == '[') return true;
   return IsIpv4(urlHost);
 }
-
-struct Session {
-  std::string agent;
-  ProxyRules proxies;
-};
 
 // ---- process-wide libcurl state ----------------------------------------------------------
 
@@ -119,18 +86,6 @@ CurlGlobals& Globals() {
 
 // ---- handles ---------------------------------------------------------------------------
 
-struct InternetHandle final : InetHandle {
-  InternetHandle() : InetHandle(Kind::kInternet) {}
-  std::shared_ptr<const Session> session;
-};
-
-struct ConnectionHandle final : InetHandle {
-  ConnectionHandle() : InetHandle(Kind::kConnection) {}
-  std::shared_ptr<const Session> session;
-  std::string host;  // URL form
-  int port = 0;
-};
-
 struct Hop {
   std::string url;
   bool secure = false;
@@ -138,14 +93,13 @@ struct Hop {
   int port = 0;
 };
 
-class RequestHandle final : public InetHandle {
+class RequestHandle final : public RequestBase {
  public:
   RequestHandle(std::shared_ptr<const Session> session, Hop first, std::string verb,
                 long httpVersion, std::uint32_t flags)
-      : InetHandle(Kind::kRequest),
+      : RequestBase(std::move(verb)),
         session_(std::move(session)),
         hop_(std::move(first)),
-        verb_(std::move(verb)),
         httpVersion_(httpVersion),
         flags_(flags) {}
 
@@ -195,12 +149,8 @@ class RequestHandle final : public InetHandle {
     return true;
   }
 
-  bool Send(std::string_view headerBlock, std::string_view body) {
-    if (started_) return false;
-    started_ = true;
-    lines_ = RequestHeaderLines(headerBlock);
-    body_.assign(body.data(), body.size());
-    hasBody_ = !body_.empty() || verb_ == "POST" || verb_ == "PUT" || verb_ == "PATCH";
+  bool Transfer(std::string_view body) override {
+    TakeBody(body);
     easy_ = curl_easy_init();
     multi_ = curl_multi_init();
     if (!easy_ || !multi_) return Fail();
@@ -217,7 +167,7 @@ class RequestHandle final : public InetHandle {
     return complete_;
   }
 
-  std::size_t Read(void* buffer, std::size_t maxBytes) {
+  std::size_t Read(void* buffer, std::size_t maxBytes) override {
     if (!buffer || maxBytes == 0 || !started_) return 0;
     while (pendingPos_ == pending_.size()) {
       pending_.clear();
@@ -232,21 +182,8 @@ class RequestHandle final : public InetHandle {
     return n;
   }
 
-  bool QueryHeaders(char* buffer, std::size_t* length) {
-    if (!complete_) {
-      *length = 0;
-      return false;
-    }
-    const std::string& raw = block_.raw();
-    const std::size_t need = raw.size() + 1;
-    if (!buffer || *length < need) {
-      *length = need;
-      return false;
-    }
-    std::memcpy(buffer, raw.data(), raw.size());
-    buffer[raw.size()] = '\0';
-    *length = raw.size();
-    return true;
+  bool QueryHeaders(char* buffer, std::size_t* length) const override {
+    return CopyRawHeaders(complete_, block_.raw(), buffer, length);
   }
 
  private:
@@ -428,14 +365,8 @@ class RequestHandle final : public InetHandle {
     curl_free(port);
     curl_url_cleanup(u);
     if (!ok) return false;
-    if (next.secure != hop_.secure || next.host != hop_.host || next.port != hop_.port) {
-      crossOrigin_ = true;
-    }
-    if (RedirectDropsBody(status, verb_)) {
-      if (verb_ != "HEAD") verb_ = "GET";
-      hasBody_ = false;
-      body_.clear();
-    }
+    FollowRedirect(status,
+                   next.secure == hop_.secure && next.host == hop_.host && next.port == hop_.port);
     next_ = std::move(next);
     return true;
   }
@@ -518,14 +449,9 @@ class RequestHandle final : public InetHandle {
   std::shared_ptr<const Session> session_;
   Hop hop_;
   Hop next_;
-  std::string verb_;
   long httpVersion_;
   std::uint32_t flags_;
 
-  std::vector<std::string> lines_;
-  std::string body_;
-  bool hasBody_ = false;
-  bool crossOrigin_ = false;
   std::string proxyText_;
 
   CURL* easy_ = nullptr;
@@ -541,7 +467,6 @@ class RequestHandle final : public InetHandle {
   bool preHanded_ = false;
   bool handoverPending_ = false;
 
-  bool started_ = false;
   bool done_ = false;
   bool complete_ = false;
   bool following_ = false;
@@ -560,78 +485,26 @@ class RequestHandle final : public InetHandle {
 
 }  // namespace
 
-InetHandle* InetOpen(std::string_view agent, int accessType, std::string_view proxy,
-                     std::string_view bypass) {
-  auto session = std::make_shared<Session>();
-  // The agent goes out in a header line: it ends at the first line break.
-  session->agent = AgentLine(agent);
-  if (accessType == kInetOpenProxy) {
-    auto proxies = ParseProxyRules(proxy, bypass, IsIpv6);
-    if (!proxies) return nullptr;
-    session->proxies = std::move(*proxies);
-  } else if (accessType != kInetOpenDirect) {
-    return nullptr;
-  }
+bool Start() {
   Globals();
-  auto* handle = new InternetHandle;
-  handle->session = std::move(session);
-  return handle;
+  return true;
 }
 
-InetHandle* InetConnect(InetHandle* internet, std::string_view host, int port) {
-  if (!internet || internet->kind != InetHandle::Kind::kInternet) return nullptr;
-  if (port < 1 || port > 65535) return nullptr;
-  auto urlHost = UrlFormHost(host, IsIpv6);
-  if (!urlHost) return nullptr;
-  auto* handle = new ConnectionHandle;
-  handle->session = static_cast<InternetHandle*>(internet)->session;
-  handle->host = Lower(*urlHost);
-  handle->port = port;
-  return handle;
-}
-
-InetHandle* InetOpenRequest(InetHandle* connection, std::string_view verb,
-                            std::string_view objectPath, std::string_view version,
-                            std::uint32_t flags) {
-  if (!connection || connection->kind != InetHandle::Kind::kConnection) return nullptr;
-  if (!IsToken(verb)) return nullptr;
-  auto* c = static_cast<ConnectionHandle*>(connection);
-  Hop first;
-  first.secure = (flags & kInetFlagSecure) != 0;
-  first.host = c->host;
-  first.port = c->port;
-  first.url = std::string(first.secure ? "https://" : "http://") + c->host + ":" +
-              std::to_string(c->port) + EscapeTarget(objectPath);
-  const long httpVersion = version == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1;
-  auto request = std::make_unique<RequestHandle>(c->session, std::move(first), std::string(verb),
-                                                 httpVersion, flags);
+std::unique_ptr<RequestBase> OpenRequest(RequestStart start) {
+  const std::string url = std::string(start.secure ? "https://" : "http://") + start.host + ":" +
+                          std::to_string(start.port) + start.target;
+  auto request = std::make_unique<RequestHandle>(
+      std::move(start.session), Hop{url, start.secure, start.host, start.port},
+      std::move(start.verb), start.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1,
+      start.flags);
   if (!request->Connect()) return nullptr;
-  return request.release();
+  return request;
 }
 
-bool InetSendRequest(InetHandle* request, std::string_view headerBlock, std::string_view body) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return false;
-  return static_cast<RequestHandle*>(request)->Send(headerBlock, body);
-}
-
-std::size_t InetReadFile(InetHandle* request, void* buffer, std::size_t maxBytes) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return 0;
-  return static_cast<RequestHandle*>(request)->Read(buffer, maxBytes);
-}
-
-bool InetQueryRawHeaders(InetHandle* request, char* buffer, std::size_t* length) {
-  if (!length) return false;
-  if (!request || request->kind != InetHandle::Kind::kRequest) {
-    *length = 0;
-    return false;
-  }
-  return static_cast<RequestHandle*>(request)->QueryHeaders(buffer, length);
-}
-
-void InetCloseHandle(InetHandle* handle) { delete handle; }
+}  // namespace inet_shared
 
 void InetClearCookieStore() {
-  CurlGlobals& g = Globals();
+  inet_shared::CurlGlobals& g = inet_shared::Globals();
   if (!g.share) return;
   CURL* e = curl_easy_init();
   if (!e) return;

@@ -5,6 +5,7 @@
 // Redirects are followed here, not by WinInet, so that the layer's redirect rules hold.
 #include "platform/inet/inet.h"
 
+#include "platform/inet/handles.h"
 #include "platform/inet/request_rules.h"
 
 // clang-format off
@@ -15,47 +16,23 @@
 // clang-format on
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace quorvel::platform {
 
-struct InetHandle {
-  enum class Kind { kInternet, kConnection, kRequest };
-  explicit InetHandle(Kind k) : kind(k) {}
-  virtual ~InetHandle() = default;
-  InetHandle(const InetHandle&) = delete;
-  InetHandle& operator=(const InetHandle&) = delete;
-  const Kind kind;
-};
+namespace inet_shared {
+
+bool IsIpv6(std::string_view s) {
+  if (s.empty() || s.size() >= 46) return false;
+  std::string z(s);
+  in6_addr a{};
+  return inet_pton(AF_INET6, z.c_str(), &a) == 1;
+}
 
 namespace {
-
-using inet_rules::AgentLine;
-using inet_rules::BareHost;
-using inet_rules::EscapeTarget;
-using inet_rules::HeaderName;
-using inet_rules::IEquals;
-using inet_rules::IsFollowedStatus;
-using inet_rules::IsToken;
-using inet_rules::Lower;
-using inet_rules::ParseProxyRules;
-using inet_rules::ProxyFor;
-using inet_rules::ProxyRules;
-using inet_rules::RedirectDropsBody;
-using inet_rules::RequestHeaderLines;
-using inet_rules::SchemeChangeAllowed;
-using inet_rules::StallSeconds;
-using inet_rules::Trim;
-using inet_rules::UrlFormHost;
 
 // Keeps cookies of the process-wide store in memory only (the option of that name).
 constexpr DWORD kSuppressCookiePersist = 3;
@@ -128,18 +105,6 @@ bool Winsock() {
 
 // ---- hosts and sessions ------------------------------------------------------------------
 
-bool IsIpv6(std::string_view s) {
-  if (s.empty() || s.size() >= 46) return false;
-  std::string z(s);
-  in6_addr a{};
-  return inet_pton(AF_INET6, z.c_str(), &a) == 1;
-}
-
-struct Session {
-  std::string agent;
-  ProxyRules proxies;
-};
-
 DWORD StallMilliseconds() { return static_cast<DWORD>(StallSeconds()) * 1000u; }
 
 // Opens a TCP connection to host:port within the connect limit and closes it again: the
@@ -189,18 +154,6 @@ bool Reachable(const std::string& urlHost, int port) {
 
 // ---- handles ---------------------------------------------------------------------------
 
-struct InternetHandle final : InetHandle {
-  InternetHandle() : InetHandle(Kind::kInternet) {}
-  std::shared_ptr<const Session> session;
-};
-
-struct ConnectionHandle final : InetHandle {
-  ConnectionHandle() : InetHandle(Kind::kConnection) {}
-  std::shared_ptr<const Session> session;
-  std::string host;  // URL form, lower case
-  int port = 0;
-};
-
 struct Hop {
   bool secure = false;
   std::string host;  // URL form, lower case
@@ -212,14 +165,13 @@ struct Hop {
   }
 };
 
-class RequestHandle final : public InetHandle {
+class RequestHandle final : public RequestBase {
  public:
   RequestHandle(std::shared_ptr<const Session> session, Hop first, std::string verb,
                 std::string version, std::uint32_t flags)
-      : InetHandle(Kind::kRequest),
+      : RequestBase(std::move(verb)),
         session_(std::move(session)),
         hop_(std::move(first)),
-        verb_(std::move(verb)),
         version_(std::move(version)),
         flags_(flags) {}
 
@@ -231,13 +183,9 @@ class RequestHandle final : public InetHandle {
     return proxy ? Reachable(proxy->host, proxy->port) : Reachable(hop_.host, hop_.port);
   }
 
-  bool Send(std::string_view headerBlock, std::string_view body) {
-    if (started_) return false;
-    started_ = true;
-    lines_ = RequestHeaderLines(headerBlock);
+  bool Transfer(std::string_view body) override {
     if (body.size() > 0xffffffffu) return Fail();
-    body_.assign(body.data(), body.size());
-    hasBody_ = !body_.empty() || verb_ == "POST" || verb_ == "PUT" || verb_ == "PATCH";
+    TakeBody(body);
     for (int hops = 0;; ++hops) {
       if (!SendHop()) return Fail();
       if (hops >= kInetMaxRedirects || !ShouldFollow()) break;
@@ -247,7 +195,7 @@ class RequestHandle final : public InetHandle {
     return true;
   }
 
-  std::size_t Read(void* buffer, std::size_t maxBytes) {
+  std::size_t Read(void* buffer, std::size_t maxBytes) override {
     if (!buffer || maxBytes == 0 || !complete_ || done_) return 0;
     // Wait for what has arrived, then take no more than that, so that a read returns as soon
     // as the network delivers (InternetReadFile alone waits to fill the whole buffer).
@@ -283,20 +231,8 @@ class RequestHandle final : public InetHandle {
     return stalled;
   }
 
-  bool QueryHeaders(char* buffer, std::size_t* length) const {
-    if (!complete_) {
-      *length = 0;
-      return false;
-    }
-    const std::size_t need = raw_.size() + 1;
-    if (!buffer || *length < need) {
-      *length = need;
-      return false;
-    }
-    std::memcpy(buffer, raw_.data(), raw_.size());
-    buffer[raw_.size()] = '\0';
-    *length = raw_.size();
-    return true;
+  bool QueryHeaders(char* buffer, std::size_t* length) const override {
+    return CopyRawHeaders(complete_, raw_, buffer, length);
   }
 
  private:
@@ -458,34 +394,21 @@ class RequestHandle final : public InetHandle {
     next.target = EscapeTarget(std::string(path.data(), parts.dwUrlPathLength) +
                                std::string(extra.data(), parts.dwExtraInfoLength));
     if (!SchemeChangeAllowed(hop_.secure, next.secure, flags_)) return false;
-    if (next.secure != hop_.secure || next.host != hop_.host || next.port != hop_.port) {
-      crossOrigin_ = true;
-    }
-    if (RedirectDropsBody(status, verb_)) {
-      if (verb_ != "HEAD") verb_ = "GET";
-      hasBody_ = false;
-      body_.clear();
-    }
+    FollowRedirect(status,
+                   next.secure == hop_.secure && next.host == hop_.host && next.port == hop_.port);
     hop_ = std::move(next);
     return true;
   }
 
   std::shared_ptr<const Session> session_;
   Hop hop_;
-  std::string verb_;
   std::string version_;
   std::uint32_t flags_;
-
-  std::vector<std::string> lines_;
-  std::string body_;
-  bool hasBody_ = false;
-  bool crossOrigin_ = false;
 
   HINTERNET internet_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;
 
-  bool started_ = false;
   bool complete_ = false;
   bool done_ = false;
   ULONGLONG spanWaitedMs_ = 0;
@@ -495,77 +418,20 @@ class RequestHandle final : public InetHandle {
 
 }  // namespace
 
-InetHandle* InetOpen(std::string_view agent, int accessType, std::string_view proxy,
-                     std::string_view bypass) {
-  if (!Api().ok) return nullptr;
-  auto session = std::make_shared<Session>();
-  // The agent goes out in a header line: it ends at the first line break.
-  session->agent = AgentLine(agent);
-  if (accessType == kInetOpenProxy) {
-    auto proxies = ParseProxyRules(proxy, bypass, IsIpv6);
-    if (!proxies) return nullptr;
-    session->proxies = std::move(*proxies);
-  } else if (accessType != kInetOpenDirect) {
-    return nullptr;
-  }
-  auto* handle = new InternetHandle;
-  handle->session = std::move(session);
-  return handle;
-}
+bool Start() { return Api().ok; }
 
-InetHandle* InetConnect(InetHandle* internet, std::string_view host, int port) {
-  if (!internet || internet->kind != InetHandle::Kind::kInternet) return nullptr;
-  if (port < 1 || port > 65535) return nullptr;
-  auto urlHost = UrlFormHost(host, IsIpv6);
-  if (!urlHost) return nullptr;
-  auto* handle = new ConnectionHandle;
-  handle->session = static_cast<InternetHandle*>(internet)->session;
-  handle->host = Lower(*urlHost);
-  handle->port = port;
-  return handle;
-}
-
-InetHandle* InetOpenRequest(InetHandle* connection, std::string_view verb,
-                            std::string_view objectPath, std::string_view version,
-                            std::uint32_t flags) {
-  if (!connection || connection->kind != InetHandle::Kind::kConnection) return nullptr;
-  if (!IsToken(verb)) return nullptr;
-  auto* c = static_cast<ConnectionHandle*>(connection);
-  Hop first;
-  first.secure = (flags & kInetFlagSecure) != 0;
-  first.host = c->host;
-  first.port = c->port;
-  first.target = EscapeTarget(objectPath);
+std::unique_ptr<RequestBase> OpenRequest(RequestStart start) {
   auto request = std::make_unique<RequestHandle>(
-      c->session, std::move(first), std::string(verb),
-      version == "HTTP/1.0" ? std::string("HTTP/1.0") : std::string("HTTP/1.1"), flags);
+      std::move(start.session), Hop{start.secure, start.host, start.port, start.target},
+      std::move(start.verb), std::string(start.http10 ? "HTTP/1.0" : "HTTP/1.1"), start.flags);
   if (!request->CheckReachable()) return nullptr;
-  return request.release();
+  return request;
 }
 
-bool InetSendRequest(InetHandle* request, std::string_view headerBlock, std::string_view body) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return false;
-  return static_cast<RequestHandle*>(request)->Send(headerBlock, body);
-}
-
-std::size_t InetReadFile(InetHandle* request, void* buffer, std::size_t maxBytes) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return 0;
-  return static_cast<RequestHandle*>(request)->Read(buffer, maxBytes);
-}
-
-bool InetQueryRawHeaders(InetHandle* request, char* buffer, std::size_t* length) {
-  if (!length) return false;
-  if (!request || request->kind != InetHandle::Kind::kRequest) {
-    *length = 0;
-    return false;
-  }
-  return static_cast<RequestHandle*>(request)->QueryHeaders(buffer, length);
-}
-
-void InetCloseHandle(InetHandle* handle) { delete handle; }
+}  // namespace inet_shared
 
 void InetClearCookieStore() {
-  const WinInet& w = Api();
+  const inet_shared::WinInet& w = inet_shared::Api();
   if (!w.ok) return;
   // Every cookie of the store is a session cookie (persistence is suppressed), so ending the
   // browsing session forgets them all.

@@ -20,7 +20,7 @@
 
 #include "platform/inet/inet.h"
 
-namespace quorvel::platform::inet_rules {
+namespace quorvel::platform::inet_shared {
 namespace {
 
 // The system's parser, as the backends pass it.
@@ -191,6 +191,25 @@ TEST(RequestRules, HeaderLinesAndAgent) {
   EXPECT_FALSE(IsToken("(GET)"));
 }
 
+TEST(RequestRules, CopyRawHeaders) {
+  const std::string raw = "HTTP/1.1 200 OK\r\n\r\n";
+  std::size_t length = 99;
+  EXPECT_FALSE(CopyRawHeaders(false, raw, nullptr, &length));
+  EXPECT_EQ(length, 0u);  // nothing before the block is complete
+  length = 0;
+  EXPECT_FALSE(CopyRawHeaders(true, raw, nullptr, &length));
+  EXPECT_EQ(length, raw.size() + 1);  // the size asked for counts the zero byte
+  std::string buffer(raw.size() + 1, 'x');
+  length = raw.size();  // one short: nothing is written
+  EXPECT_FALSE(CopyRawHeaders(true, raw, buffer.data(), &length));
+  EXPECT_EQ(length, raw.size() + 1);
+  EXPECT_EQ(buffer, std::string(raw.size() + 1, 'x'));
+  length = buffer.size();
+  EXPECT_TRUE(CopyRawHeaders(true, raw, buffer.data(), &length));
+  EXPECT_EQ(length, raw.size());
+  EXPECT_EQ(buffer, raw + '\0');
+}
+
 TEST(RequestRules, Redirects) {
   for (int status : {301, 302, 303, 307, 308}) EXPECT_TRUE(IsFollowedStatus(status)) << status;
   for (int status : {0, 200, 300, 304, 305, 306, 309, 399, 404}) {
@@ -220,4 +239,4 @@ TEST(RequestRules, Redirects) {
 }
 
 }  // namespace
-}  // namespace quorvel::platform::inet_rules
+}  // namespace quorvel::platform::inet_shared
