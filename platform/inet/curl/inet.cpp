@@ -2,7 +2,9 @@
 // multi handle, so the body can be handed out piece by piece as the reader asks for it.
 #include "platform/inet/inet.h"
 
+#include "platform/inet/handles.h"
 #include "platform/inet/header_block.h"
+#include "platform/inet/request_rules.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
@@ -12,86 +14,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace quorvel::platform {
 
-struct InetHandle {
-  enum class Kind { kInternet, kConnection, kRequest };
-  explicit InetHandle(Kind k) : kind(k) {}
-  virtual ~InetHandle() = default;
-  InetHandle(const InetHandle&) = delete;
-  InetHandle& operator=(const InetHandle&) = delete;
-  const Kind kind;
-};
-
-namespace {
-
-// ---- small text helpers ----------------------------------------------------------------
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool IStartsWith(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && IEquals(s.substr(0, prefix.size()), prefix);
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-// Splits at any of the separator bytes; empty pieces are dropped.
-std::vector<std::string_view> SplitAny(std::string_view s, std::string_view separators) {
-  std::vector<std::string_view> parts;
-  std::size_t begin = 0;
-  while (begin <= s.size()) {
-    std::size_t end = s.find_first_of(separators, begin);
-    if (end == std::string_view::npos) end = s.size();
-    if (end > begin) parts.push_back(s.substr(begin, end - begin));
-    begin = end + 1;
-  }
-  return parts;
-}
-
-std::optional<int> ParsePort(std::string_view digits) {
-  if (digits.empty() || digits.size() > 5) return std::nullopt;
-  int port = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-  if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-  if (port < 1 || port > 65535) return std::nullopt;
-  return port;
-}
-
-bool IsIpv4(std::string_view s) {
-  if (s.size() >= INET_ADDRSTRLEN) return false;
-  std::string z(s);
-  in_addr a{};
-  return inet_pton(AF_INET, z.c_str(), &a) == 1;
-}
+namespace inet_shared {
 
 bool IsIpv6(std::string_view s) {
   if (s.size() >= INET6_ADDRSTRLEN) return false;
@@ -100,135 +33,20 @@ bool IsIpv6(std::string_view s) {
   return inet_pton(AF_INET6, z.c_str(), &a) == 1;
 }
 
-// The host as it goes into a URL (IPv6 in brackets), or nothing when it is not a host name,
-// an IPv4 address or an IPv6 address.
-std::optional<std::string> UrlFormHost(std::string_view host) {
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    if (!IsIpv6(host.substr(1, host.size() - 2))) return std::nullopt;
-    return std::string(host);
-  }
-  if (host.find(':') != std::string_view::npos) {
-    if (!IsIpv6(host)) return std::nullopt;
-    return "[" + std::string(host) + "]";
-  }
-  if (host.empty() || host.size() > 253) return std::nullopt;
-  for (char c : host) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '.' || c == '_';
-    if (!ok) return std::nullopt;
-  }
-  return std::string(host);
+namespace {
+
+// ---- hosts and sessions ------------------------------------------------------------------
+
+bool IsIpv4(std::string_view s) {
+  if (s.size() >= INET_ADDRSTRLEN) return false;
+  std::string z(s);
+  in_addr a{};
+  return inet_pton(AF_INET, z.c_str(), &a) == 1;
 }
 
 bool IsNumericUrlHost(std::string_view urlHost) {
   if (!urlHost.empty() && urlHost.front() == '[') return true;
   return IsIpv4(urlHost);
-}
-
-// '*' matches any run of bytes; ASCII letters compare without case.
-bool WildcardMatch(std::string_view pattern, std::string_view text) {
-  std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && LowerAscii(pattern[p]) == LowerAscii(text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
-// ---- sessions and proxies --------------------------------------------------------------
-
-struct Endpoint {
-  std::string host;  // URL form
-  int port = 0;
-};
-
-struct Session {
-  std::string agent;
-  std::optional<Endpoint> httpProxy;
-  std::optional<Endpoint> httpsProxy;
-  std::vector<std::string> bypass;
-};
-
-std::optional<Endpoint> ParseEndpoint(std::string_view value) {
-  if (IStartsWith(value, "http://")) value.remove_prefix(7);
-  while (!value.empty() && value.back() == '/') value.remove_suffix(1);
-  std::string_view host = value;
-  int port = 80;
-  if (!value.empty() && value.front() == '[') {
-    const std::size_t close = value.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    host = value.substr(0, close + 1);
-    std::string_view rest = value.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return std::nullopt;
-      auto p = ParsePort(rest.substr(1));
-      if (!p) return std::nullopt;
-      port = *p;
-    }
-  } else if (const std::size_t colon = value.rfind(':'); colon != std::string_view::npos) {
-    host = value.substr(0, colon);
-    auto p = ParsePort(value.substr(colon + 1));
-    if (!p) return std::nullopt;
-    port = *p;
-  }
-  auto urlHost = UrlFormHost(host);
-  if (!urlHost) return std::nullopt;
-  return Endpoint{*urlHost, port};
-}
-
-// Fills the session's proxies from a proxy text; false when the text cannot be read.
-bool ParseProxyText(std::string_view text, Session& session) {
-  std::optional<Endpoint> any, http, https;
-  const auto entries = SplitAny(text, " \t\r\n;");
-  if (entries.empty()) return false;
-  for (std::string_view entry : entries) {
-    const std::size_t eq = entry.find('=');
-    std::string_view scheme;
-    if (eq != std::string_view::npos) {
-      scheme = entry.substr(0, eq);
-      entry.remove_prefix(eq + 1);
-    }
-    auto endpoint = ParseEndpoint(entry);
-    if (!endpoint) return false;
-    if (eq == std::string_view::npos) {
-      if (!any) any = endpoint;
-    } else if (IEquals(scheme, "http")) {
-      if (!http) http = endpoint;
-    } else if (IEquals(scheme, "https")) {
-      if (!https) https = endpoint;
-    }  // Entries for other schemes do not concern HTTP.
-  }
-  session.httpProxy = http ? http : any;
-  session.httpsProxy = https ? https : any;
-  return true;
-}
-
-std::optional<Endpoint> ProxyFor(const Session& session, bool secure, std::string_view urlHost) {
-  const auto& proxy = secure ? session.httpsProxy : session.httpProxy;
-  if (!proxy) return std::nullopt;
-  std::string_view bare = urlHost;
-  if (bare.size() >= 2 && bare.front() == '[') bare = bare.substr(1, bare.size() - 2);
-  for (const std::string& pattern : session.bypass) {
-    if (pattern == "<local>") {
-      if (bare.find('.') == std::string_view::npos && bare.find(':') == std::string_view::npos) {
-        return std::nullopt;
-      }
-    } else if (WildcardMatch(pattern, bare) || WildcardMatch(pattern, urlHost)) {
-      return std::nullopt;
-    }
-  }
-  return proxy;
 }
 
 // ---- process-wide libcurl state ----------------------------------------------------------
@@ -266,64 +84,7 @@ CurlGlobals& Globals() {
   return *globals;
 }
 
-long StallSeconds() {
-  const char* v = std::getenv(kInetStallSecondsVariable);
-  if (v && *v) {
-    long n = 0;
-    auto [end, ec] = std::from_chars(v, v + std::strlen(v), n);
-    if (ec == std::errc() && *end == '\0' && n >= 1 && n <= 86400) return n;
-  }
-  return kInetStallSeconds;
-}
-
-// Percent-encodes the bytes that cannot stand in a request target as they are.
-std::string EscapeTarget(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(path.size() + 1);
-  if (path.empty() || path.front() != '/') out.push_back('/');
-  for (unsigned char c : path) {
-    const bool escape = c <= 0x20 || c >= 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' ||
-                        c == '^' || c == '`' || c == '{' || c == '|' || c == '}';
-    if (escape) {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xf]);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
-bool IsToken(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-    if (!ok) return false;
-  }
-  return true;
-}
-
-std::string HeaderName(std::string_view line) {
-  const std::size_t colon = line.find(':');
-  return std::string(Trim(line.substr(0, colon == std::string_view::npos ? 0 : colon)));
-}
-
 // ---- handles ---------------------------------------------------------------------------
-
-struct InternetHandle final : InetHandle {
-  InternetHandle() : InetHandle(Kind::kInternet) {}
-  std::shared_ptr<const Session> session;
-};
-
-struct ConnectionHandle final : InetHandle {
-  ConnectionHandle() : InetHandle(Kind::kConnection) {}
-  std::shared_ptr<const Session> session;
-  std::string host;  // URL form
-  int port = 0;
-};
 
 struct Hop {
   std::string url;
@@ -332,14 +93,13 @@ struct Hop {
   int port = 0;
 };
 
-class RequestHandle final : public InetHandle {
+class RequestHandle final : public RequestBase {
  public:
   RequestHandle(std::shared_ptr<const Session> session, Hop first, std::string verb,
                 long httpVersion, std::uint32_t flags)
-      : InetHandle(Kind::kRequest),
+      : RequestBase(std::move(verb)),
         session_(std::move(session)),
         hop_(std::move(first)),
-        verb_(std::move(verb)),
         httpVersion_(httpVersion),
         flags_(flags) {}
 
@@ -354,7 +114,7 @@ class RequestHandle final : public InetHandle {
 
   // Opens the TCP connection to the first hop's server or proxy.
   bool Connect() {
-    const auto proxy = ProxyFor(*session_, hop_.secure, hop_.host);
+    const auto proxy = ProxyFor(session_->proxies, hop_.secure, hop_.host);
     const Endpoint target = proxy ? *proxy : Endpoint{hop_.host, hop_.port};
     CURL* probe = curl_easy_init();
     if (!probe) return false;
@@ -389,15 +149,8 @@ class RequestHandle final : public InetHandle {
     return true;
   }
 
-  bool Send(std::string_view headerBlock, std::string_view body) {
-    if (started_) return false;
-    started_ = true;
-    for (std::string_view line : SplitAny(headerBlock, "\r\n")) {
-      if (line.find(':') == std::string_view::npos || HeaderName(line).empty()) continue;
-      lines_.emplace_back(line);
-    }
-    body_.assign(body.data(), body.size());
-    hasBody_ = !body_.empty() || verb_ == "POST" || verb_ == "PUT" || verb_ == "PATCH";
+  bool Transfer(std::string_view body) override {
+    TakeBody(body);
     easy_ = curl_easy_init();
     multi_ = curl_multi_init();
     if (!easy_ || !multi_) return Fail();
@@ -414,7 +167,7 @@ class RequestHandle final : public InetHandle {
     return complete_;
   }
 
-  std::size_t Read(void* buffer, std::size_t maxBytes) {
+  std::size_t Read(void* buffer, std::size_t maxBytes) override {
     if (!buffer || maxBytes == 0 || !started_) return 0;
     while (pendingPos_ == pending_.size()) {
       pending_.clear();
@@ -429,21 +182,8 @@ class RequestHandle final : public InetHandle {
     return n;
   }
 
-  bool QueryHeaders(char* buffer, std::size_t* length) {
-    if (!complete_) {
-      *length = 0;
-      return false;
-    }
-    const std::string& raw = block_.raw();
-    const std::size_t need = raw.size() + 1;
-    if (!buffer || *length < need) {
-      *length = need;
-      return false;
-    }
-    std::memcpy(buffer, raw.data(), raw.size());
-    buffer[raw.size()] = '\0';
-    *length = raw.size();
-    return true;
+  bool QueryHeaders(char* buffer, std::size_t* length) const override {
+    return CopyRawHeaders(complete_, block_.raw(), buffer, length);
   }
 
  private:
@@ -504,7 +244,7 @@ class RequestHandle final : public InetHandle {
     } else if (verb_ != "GET") {
       curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, verb_.c_str());
     }
-    const auto proxy = ProxyFor(*session_, hop_.secure, hop_.host);
+    const auto proxy = ProxyFor(session_->proxies, hop_.secure, hop_.host);
     proxyText_ = proxy ? "http://" + proxy->host + ":" + std::to_string(proxy->port) : "";
     curl_easy_setopt(e, CURLOPT_PROXY, proxyText_.c_str());
 
@@ -596,9 +336,7 @@ class RequestHandle final : public InetHandle {
   bool ShouldFollow() {
     if (flags_ & kInetFlagNoAutoRedirect) return false;
     const int status = block_.status();
-    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
-      return false;
-    }
+    if (!IsFollowedStatus(status)) return false;
     if (block_.location().empty() || hops_ >= kInetMaxRedirects) return false;
     CURLU* u = curl_url();
     if (!u) return false;
@@ -619,9 +357,7 @@ class RequestHandle final : public InetHandle {
       auto p = ParsePort(port);
       ok = (s == "http" || s == "https") && p.has_value();
       if (p) next.port = *p;
-      // Never down to plain http; up to https only when allowed.
-      if (hop_.secure && !next.secure) ok = false;
-      if (!hop_.secure && next.secure && !(flags_ & kInetFlagIgnoreRedirectToHttps)) ok = false;
+      if (!SchemeChangeAllowed(hop_.secure, next.secure, flags_)) ok = false;
     }
     curl_free(url);
     curl_free(scheme);
@@ -629,14 +365,8 @@ class RequestHandle final : public InetHandle {
     curl_free(port);
     curl_url_cleanup(u);
     if (!ok) return false;
-    if (next.secure != hop_.secure || next.host != hop_.host || next.port != hop_.port) {
-      crossOrigin_ = true;
-    }
-    if (status == 303 || ((status == 301 || status == 302) && verb_ == "POST")) {
-      if (verb_ != "HEAD") verb_ = "GET";
-      hasBody_ = false;
-      body_.clear();
-    }
+    FollowRedirect(status,
+                   next.secure == hop_.secure && next.host == hop_.host && next.port == hop_.port);
     next_ = std::move(next);
     return true;
   }
@@ -719,14 +449,9 @@ class RequestHandle final : public InetHandle {
   std::shared_ptr<const Session> session_;
   Hop hop_;
   Hop next_;
-  std::string verb_;
   long httpVersion_;
   std::uint32_t flags_;
 
-  std::vector<std::string> lines_;
-  std::string body_;
-  bool hasBody_ = false;
-  bool crossOrigin_ = false;
   std::string proxyText_;
 
   CURL* easy_ = nullptr;
@@ -742,7 +467,6 @@ class RequestHandle final : public InetHandle {
   bool preHanded_ = false;
   bool handoverPending_ = false;
 
-  bool started_ = false;
   bool done_ = false;
   bool complete_ = false;
   bool following_ = false;
@@ -761,77 +485,26 @@ class RequestHandle final : public InetHandle {
 
 }  // namespace
 
-InetHandle* InetOpen(std::string_view agent, int accessType, std::string_view proxy,
-                     std::string_view bypass) {
-  auto session = std::make_shared<Session>();
-  // The agent goes out in a header line: it ends at the first line break.
-  session->agent = std::string(agent.substr(0, agent.find_first_of(std::string_view("\r\n\0", 3))));
-  if (accessType == kInetOpenProxy) {
-    if (!ParseProxyText(proxy, *session)) return nullptr;
-    for (std::string_view entry : SplitAny(bypass, " \t\r\n;")) session->bypass.emplace_back(entry);
-  } else if (accessType != kInetOpenDirect) {
-    return nullptr;
-  }
+bool Start() {
   Globals();
-  auto* handle = new InternetHandle;
-  handle->session = std::move(session);
-  return handle;
+  return true;
 }
 
-InetHandle* InetConnect(InetHandle* internet, std::string_view host, int port) {
-  if (!internet || internet->kind != InetHandle::Kind::kInternet) return nullptr;
-  if (port < 1 || port > 65535) return nullptr;
-  auto urlHost = UrlFormHost(host);
-  if (!urlHost) return nullptr;
-  auto* handle = new ConnectionHandle;
-  handle->session = static_cast<InternetHandle*>(internet)->session;
-  handle->host = Lower(*urlHost);
-  handle->port = port;
-  return handle;
-}
-
-InetHandle* InetOpenRequest(InetHandle* connection, std::string_view verb,
-                            std::string_view objectPath, std::string_view version,
-                            std::uint32_t flags) {
-  if (!connection || connection->kind != InetHandle::Kind::kConnection) return nullptr;
-  if (!IsToken(verb)) return nullptr;
-  auto* c = static_cast<ConnectionHandle*>(connection);
-  Hop first;
-  first.secure = (flags & kInetFlagSecure) != 0;
-  first.host = c->host;
-  first.port = c->port;
-  first.url = std::string(first.secure ? "https://" : "http://") + c->host + ":" +
-              std::to_string(c->port) + EscapeTarget(objectPath);
-  const long httpVersion = version == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1;
-  auto request = std::make_unique<RequestHandle>(c->session, std::move(first), std::string(verb),
-                                                 httpVersion, flags);
+std::unique_ptr<RequestBase> OpenRequest(RequestStart start) {
+  const std::string url = std::string(start.secure ? "https://" : "http://") + start.host + ":" +
+                          std::to_string(start.port) + start.target;
+  auto request = std::make_unique<RequestHandle>(
+      std::move(start.session), Hop{url, start.secure, start.host, start.port},
+      std::move(start.verb), start.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1,
+      start.flags);
   if (!request->Connect()) return nullptr;
-  return request.release();
+  return request;
 }
 
-bool InetSendRequest(InetHandle* request, std::string_view headerBlock, std::string_view body) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return false;
-  return static_cast<RequestHandle*>(request)->Send(headerBlock, body);
-}
-
-std::size_t InetReadFile(InetHandle* request, void* buffer, std::size_t maxBytes) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return 0;
-  return static_cast<RequestHandle*>(request)->Read(buffer, maxBytes);
-}
-
-bool InetQueryRawHeaders(InetHandle* request, char* buffer, std::size_t* length) {
-  if (!length) return false;
-  if (!request || request->kind != InetHandle::Kind::kRequest) {
-    *length = 0;
-    return false;
-  }
-  return static_cast<RequestHandle*>(request)->QueryHeaders(buffer, length);
-}
-
-void InetCloseHandle(InetHandle* handle) { delete handle; }
+}  // namespace inet_shared
 
 void InetClearCookieStore() {
-  CurlGlobals& g = Globals();
+  inet_shared::CurlGlobals& g = inet_shared::Globals();
   if (!g.share) return;
   CURL* e = curl_easy_init();
   if (!e) return;

@@ -5,6 +5,9 @@
 // Redirects are followed here, not by WinInet, so that the layer's redirect rules hold.
 #include "platform/inet/inet.h"
 
+#include "platform/inet/handles.h"
+#include "platform/inet/request_rules.h"
+
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -13,27 +16,21 @@
 // clang-format on
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace quorvel::platform {
 
-struct InetHandle {
-  enum class Kind { kInternet, kConnection, kRequest };
-  explicit InetHandle(Kind k) : kind(k) {}
-  virtual ~InetHandle() = default;
-  InetHandle(const InetHandle&) = delete;
-  InetHandle& operator=(const InetHandle&) = delete;
-  const Kind kind;
-};
+namespace inet_shared {
+
+bool IsIpv6(std::string_view s) {
+  if (s.empty() || s.size() >= 46) return false;
+  std::string z(s);
+  in6_addr a{};
+  return inet_pton(AF_INET6, z.c_str(), &a) == 1;
+}
 
 namespace {
 
@@ -106,240 +103,9 @@ bool Winsock() {
   return user.ok;
 }
 
-// ---- small text helpers ----------------------------------------------------------------
+// ---- hosts and sessions ------------------------------------------------------------------
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool IStartsWith(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && IEquals(s.substr(0, prefix.size()), prefix);
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-// Splits at any of the separator bytes; empty pieces are dropped.
-std::vector<std::string_view> SplitAny(std::string_view s, std::string_view separators) {
-  std::vector<std::string_view> parts;
-  std::size_t begin = 0;
-  while (begin <= s.size()) {
-    std::size_t end = s.find_first_of(separators, begin);
-    if (end == std::string_view::npos) end = s.size();
-    if (end > begin) parts.push_back(s.substr(begin, end - begin));
-    begin = end + 1;
-  }
-  return parts;
-}
-
-std::optional<int> ParsePort(std::string_view digits) {
-  if (digits.empty() || digits.size() > 5) return std::nullopt;
-  int port = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-  if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-  if (port < 1 || port > 65535) return std::nullopt;
-  return port;
-}
-
-bool IsIpv6(std::string_view s) {
-  if (s.empty() || s.size() >= 46) return false;
-  std::string z(s);
-  in6_addr a{};
-  return inet_pton(AF_INET6, z.c_str(), &a) == 1;
-}
-
-// The host as it goes into a URL (IPv6 in brackets), or nothing when it is not a host name,
-// an IPv4 address or an IPv6 address.
-std::optional<std::string> UrlFormHost(std::string_view host) {
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    if (!IsIpv6(host.substr(1, host.size() - 2))) return std::nullopt;
-    return std::string(host);
-  }
-  if (host.find(':') != std::string_view::npos) {
-    if (!IsIpv6(host)) return std::nullopt;
-    return "[" + std::string(host) + "]";
-  }
-  if (host.empty() || host.size() > 253) return std::nullopt;
-  for (char c : host) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '.' || c == '_';
-    if (!ok) return std::nullopt;
-  }
-  return std::string(host);
-}
-
-// The host without the brackets of an IPv6 address, as name resolution and WinInet take it.
-std::string BareHost(std::string_view urlHost) {
-  if (urlHost.size() >= 2 && urlHost.front() == '[')
-    urlHost = urlHost.substr(1, urlHost.size() - 2);
-  return std::string(urlHost);
-}
-
-// '*' matches any run of bytes; ASCII letters compare without case.
-bool WildcardMatch(std::string_view pattern, std::string_view text) {
-  std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && LowerAscii(pattern[p]) == LowerAscii(text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
-// ---- sessions and proxies --------------------------------------------------------------
-
-struct Endpoint {
-  std::string host;  // URL form
-  int port = 0;
-};
-
-struct Session {
-  std::string agent;
-  std::optional<Endpoint> httpProxy;
-  std::optional<Endpoint> httpsProxy;
-  std::vector<std::string> bypass;
-};
-
-std::optional<Endpoint> ParseEndpoint(std::string_view value) {
-  if (IStartsWith(value, "http://")) value.remove_prefix(7);
-  while (!value.empty() && value.back() == '/') value.remove_suffix(1);
-  std::string_view host = value;
-  int port = 80;
-  if (!value.empty() && value.front() == '[') {
-    const std::size_t close = value.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    host = value.substr(0, close + 1);
-    std::string_view rest = value.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return std::nullopt;
-      auto p = ParsePort(rest.substr(1));
-      if (!p) return std::nullopt;
-      port = *p;
-    }
-  } else if (const std::size_t colon = value.rfind(':'); colon != std::string_view::npos) {
-    host = value.substr(0, colon);
-    auto p = ParsePort(value.substr(colon + 1));
-    if (!p) return std::nullopt;
-    port = *p;
-  }
-  auto urlHost = UrlFormHost(host);
-  if (!urlHost) return std::nullopt;
-  return Endpoint{*urlHost, port};
-}
-
-// Fills the session's proxies from a proxy text; false when the text cannot be read.
-bool ParseProxyText(std::string_view text, Session& session) {
-  std::optional<Endpoint> any, http, https;
-  const auto entries = SplitAny(text, " \t\r\n;");
-  if (entries.empty()) return false;
-  for (std::string_view entry : entries) {
-    const std::size_t eq = entry.find('=');
-    std::string_view scheme;
-    if (eq != std::string_view::npos) {
-      scheme = entry.substr(0, eq);
-      entry.remove_prefix(eq + 1);
-    }
-    auto endpoint = ParseEndpoint(entry);
-    if (!endpoint) return false;
-    if (eq == std::string_view::npos) {
-      if (!any) any = endpoint;
-    } else if (IEquals(scheme, "http")) {
-      if (!http) http = endpoint;
-    } else if (IEquals(scheme, "https")) {
-      if (!https) https = endpoint;
-    }  // Entries for other schemes do not concern HTTP.
-  }
-  session.httpProxy = http ? http : any;
-  session.httpsProxy = https ? https : any;
-  return true;
-}
-
-std::optional<Endpoint> ProxyFor(const Session& session, bool secure, std::string_view urlHost) {
-  const auto& proxy = secure ? session.httpsProxy : session.httpProxy;
-  if (!proxy) return std::nullopt;
-  const std::string bare = BareHost(urlHost);
-  for (const std::string& pattern : session.bypass) {
-    if (pattern == "<local>") {
-      if (bare.find('.') == std::string::npos && bare.find(':') == std::string::npos) {
-        return std::nullopt;
-      }
-    } else if (WildcardMatch(pattern, bare) || WildcardMatch(pattern, urlHost)) {
-      return std::nullopt;
-    }
-  }
-  return proxy;
-}
-
-DWORD StallMilliseconds() {
-  long seconds = kInetStallSeconds;
-  const char* v = std::getenv(kInetStallSecondsVariable);
-  if (v && *v) {
-    long n = 0;
-    auto [end, ec] = std::from_chars(v, v + std::strlen(v), n);
-    if (ec == std::errc() && *end == '\0' && n >= 1 && n <= 86400) seconds = n;
-  }
-  return static_cast<DWORD>(seconds) * 1000u;
-}
-
-// Percent-encodes the bytes that cannot stand in a request target as they are.
-std::string EscapeTarget(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(path.size() + 1);
-  if (path.empty() || path.front() != '/') out.push_back('/');
-  for (unsigned char c : path) {
-    const bool escape = c <= 0x20 || c >= 0x7f || c == '"' || c == '<' || c == '>' || c == '\\' ||
-                        c == '^' || c == '`' || c == '{' || c == '|' || c == '}';
-    if (escape) {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xf]);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
-bool IsToken(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-    if (!ok) return false;
-  }
-  return true;
-}
-
-std::string HeaderName(std::string_view line) {
-  const std::size_t colon = line.find(':');
-  return std::string(Trim(line.substr(0, colon == std::string_view::npos ? 0 : colon)));
-}
+DWORD StallMilliseconds() { return static_cast<DWORD>(StallSeconds()) * 1000u; }
 
 // Opens a TCP connection to host:port within the connect limit and closes it again: the
 // check that the server (or proxy) is there before a request is opened.
@@ -388,18 +154,6 @@ bool Reachable(const std::string& urlHost, int port) {
 
 // ---- handles ---------------------------------------------------------------------------
 
-struct InternetHandle final : InetHandle {
-  InternetHandle() : InetHandle(Kind::kInternet) {}
-  std::shared_ptr<const Session> session;
-};
-
-struct ConnectionHandle final : InetHandle {
-  ConnectionHandle() : InetHandle(Kind::kConnection) {}
-  std::shared_ptr<const Session> session;
-  std::string host;  // URL form, lower case
-  int port = 0;
-};
-
 struct Hop {
   bool secure = false;
   std::string host;  // URL form, lower case
@@ -411,14 +165,13 @@ struct Hop {
   }
 };
 
-class RequestHandle final : public InetHandle {
+class RequestHandle final : public RequestBase {
  public:
   RequestHandle(std::shared_ptr<const Session> session, Hop first, std::string verb,
                 std::string version, std::uint32_t flags)
-      : InetHandle(Kind::kRequest),
+      : RequestBase(std::move(verb)),
         session_(std::move(session)),
         hop_(std::move(first)),
-        verb_(std::move(verb)),
         version_(std::move(version)),
         flags_(flags) {}
 
@@ -426,20 +179,13 @@ class RequestHandle final : public InetHandle {
 
   // The server, or the proxy that serves the first hop, accepts connections.
   bool CheckReachable() const {
-    const auto proxy = ProxyFor(*session_, hop_.secure, hop_.host);
+    const auto proxy = ProxyFor(session_->proxies, hop_.secure, hop_.host);
     return proxy ? Reachable(proxy->host, proxy->port) : Reachable(hop_.host, hop_.port);
   }
 
-  bool Send(std::string_view headerBlock, std::string_view body) {
-    if (started_) return false;
-    started_ = true;
-    for (std::string_view line : SplitAny(headerBlock, "\r\n")) {
-      if (line.find(':') == std::string_view::npos || HeaderName(line).empty()) continue;
-      lines_.emplace_back(line);
-    }
+  bool Transfer(std::string_view body) override {
     if (body.size() > 0xffffffffu) return Fail();
-    body_.assign(body.data(), body.size());
-    hasBody_ = !body_.empty() || verb_ == "POST" || verb_ == "PUT" || verb_ == "PATCH";
+    TakeBody(body);
     for (int hops = 0;; ++hops) {
       if (!SendHop()) return Fail();
       if (hops >= kInetMaxRedirects || !ShouldFollow()) break;
@@ -449,7 +195,7 @@ class RequestHandle final : public InetHandle {
     return true;
   }
 
-  std::size_t Read(void* buffer, std::size_t maxBytes) {
+  std::size_t Read(void* buffer, std::size_t maxBytes) override {
     if (!buffer || maxBytes == 0 || !complete_ || done_) return 0;
     // Wait for what has arrived, then take no more than that, so that a read returns as soon
     // as the network delivers (InternetReadFile alone waits to fill the whole buffer).
@@ -485,20 +231,8 @@ class RequestHandle final : public InetHandle {
     return stalled;
   }
 
-  bool QueryHeaders(char* buffer, std::size_t* length) const {
-    if (!complete_) {
-      *length = 0;
-      return false;
-    }
-    const std::size_t need = raw_.size() + 1;
-    if (!buffer || *length < need) {
-      *length = need;
-      return false;
-    }
-    std::memcpy(buffer, raw_.data(), raw_.size());
-    buffer[raw_.size()] = '\0';
-    *length = raw_.size();
-    return true;
+  bool QueryHeaders(char* buffer, std::size_t* length) const override {
+    return CopyRawHeaders(complete_, raw_, buffer, length);
   }
 
  private:
@@ -534,7 +268,7 @@ class RequestHandle final : public InetHandle {
   bool SendHop() {
     const WinInet& w = Api();
     CloseHop();
-    const auto proxy = ProxyFor(*session_, hop_.secure, hop_.host);
+    const auto proxy = ProxyFor(session_->proxies, hop_.secure, hop_.host);
     if (proxy) {
       // The proxy is chosen here for this hop; WinInet gets it for every scheme, and the
       // loopback addresses are not left out of it.
@@ -618,9 +352,7 @@ class RequestHandle final : public InetHandle {
   bool ShouldFollow() {
     if (flags_ & kInetFlagNoAutoRedirect) return false;
     const int status = Status();
-    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
-      return false;
-    }
+    if (!IsFollowedStatus(status)) return false;
     std::string location(Trim(QueryText(HTTP_QUERY_LOCATION).c_str()));
     if (location.empty()) return false;
     const WinInet& w = Api();
@@ -655,43 +387,28 @@ class RequestHandle final : public InetHandle {
     }
     Hop next;
     next.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    auto urlHost = UrlFormHost(std::string_view(host.data(), parts.dwHostNameLength));
+    auto urlHost = UrlFormHost(std::string_view(host.data(), parts.dwHostNameLength), IsIpv6);
     if (!urlHost || parts.nPort < 1) return false;
     next.host = Lower(*urlHost);
     next.port = parts.nPort;
     next.target = EscapeTarget(std::string(path.data(), parts.dwUrlPathLength) +
                                std::string(extra.data(), parts.dwExtraInfoLength));
-    // Never down to plain http; up to https only when allowed.
-    if (hop_.secure && !next.secure) return false;
-    if (!hop_.secure && next.secure && !(flags_ & kInetFlagIgnoreRedirectToHttps)) return false;
-    if (next.secure != hop_.secure || next.host != hop_.host || next.port != hop_.port) {
-      crossOrigin_ = true;
-    }
-    if (status == 303 || ((status == 301 || status == 302) && verb_ == "POST")) {
-      if (verb_ != "HEAD") verb_ = "GET";
-      hasBody_ = false;
-      body_.clear();
-    }
+    if (!SchemeChangeAllowed(hop_.secure, next.secure, flags_)) return false;
+    FollowRedirect(status,
+                   next.secure == hop_.secure && next.host == hop_.host && next.port == hop_.port);
     hop_ = std::move(next);
     return true;
   }
 
   std::shared_ptr<const Session> session_;
   Hop hop_;
-  std::string verb_;
   std::string version_;
   std::uint32_t flags_;
-
-  std::vector<std::string> lines_;
-  std::string body_;
-  bool hasBody_ = false;
-  bool crossOrigin_ = false;
 
   HINTERNET internet_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;
 
-  bool started_ = false;
   bool complete_ = false;
   bool done_ = false;
   ULONGLONG spanWaitedMs_ = 0;
@@ -701,76 +418,20 @@ class RequestHandle final : public InetHandle {
 
 }  // namespace
 
-InetHandle* InetOpen(std::string_view agent, int accessType, std::string_view proxy,
-                     std::string_view bypass) {
-  if (!Api().ok) return nullptr;
-  auto session = std::make_shared<Session>();
-  // The agent goes out in a header line: it ends at the first line break.
-  session->agent = std::string(agent.substr(0, agent.find_first_of(std::string_view("\r\n\0", 3))));
-  if (accessType == kInetOpenProxy) {
-    if (!ParseProxyText(proxy, *session)) return nullptr;
-    for (std::string_view entry : SplitAny(bypass, " \t\r\n;")) session->bypass.emplace_back(entry);
-  } else if (accessType != kInetOpenDirect) {
-    return nullptr;
-  }
-  auto* handle = new InternetHandle;
-  handle->session = std::move(session);
-  return handle;
-}
+bool Start() { return Api().ok; }
 
-InetHandle* InetConnect(InetHandle* internet, std::string_view host, int port) {
-  if (!internet || internet->kind != InetHandle::Kind::kInternet) return nullptr;
-  if (port < 1 || port > 65535) return nullptr;
-  auto urlHost = UrlFormHost(host);
-  if (!urlHost) return nullptr;
-  auto* handle = new ConnectionHandle;
-  handle->session = static_cast<InternetHandle*>(internet)->session;
-  handle->host = Lower(*urlHost);
-  handle->port = port;
-  return handle;
-}
-
-InetHandle* InetOpenRequest(InetHandle* connection, std::string_view verb,
-                            std::string_view objectPath, std::string_view version,
-                            std::uint32_t flags) {
-  if (!connection || connection->kind != InetHandle::Kind::kConnection) return nullptr;
-  if (!IsToken(verb)) return nullptr;
-  auto* c = static_cast<ConnectionHandle*>(connection);
-  Hop first;
-  first.secure = (flags & kInetFlagSecure) != 0;
-  first.host = c->host;
-  first.port = c->port;
-  first.target = EscapeTarget(objectPath);
+std::unique_ptr<RequestBase> OpenRequest(RequestStart start) {
   auto request = std::make_unique<RequestHandle>(
-      c->session, std::move(first), std::string(verb),
-      version == "HTTP/1.0" ? std::string("HTTP/1.0") : std::string("HTTP/1.1"), flags);
+      std::move(start.session), Hop{start.secure, start.host, start.port, start.target},
+      std::move(start.verb), std::string(start.http10 ? "HTTP/1.0" : "HTTP/1.1"), start.flags);
   if (!request->CheckReachable()) return nullptr;
-  return request.release();
+  return request;
 }
 
-bool InetSendRequest(InetHandle* request, std::string_view headerBlock, std::string_view body) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return false;
-  return static_cast<RequestHandle*>(request)->Send(headerBlock, body);
-}
-
-std::size_t InetReadFile(InetHandle* request, void* buffer, std::size_t maxBytes) {
-  if (!request || request->kind != InetHandle::Kind::kRequest) return 0;
-  return static_cast<RequestHandle*>(request)->Read(buffer, maxBytes);
-}
-
-bool InetQueryRawHeaders(InetHandle* request, char* buffer, std::size_t* length) {
-  if (!length) return false;
-  if (!request || request->kind != InetHandle::Kind::kRequest) {
-    *length = 0;
-    return false;
-  }
-  return static_cast<RequestHandle*>(request)->QueryHeaders(buffer, length);
-}
-
-void InetCloseHandle(InetHandle* handle) { delete handle; }
+}  // namespace inet_shared
 
 void InetClearCookieStore() {
-  const WinInet& w = Api();
+  const inet_shared::WinInet& w = inet_shared::Api();
   if (!w.ok) return;
   // Every cookie of the store is a session cookie (persistence is suppressed), so ending the
   // browsing session forgets them all.
