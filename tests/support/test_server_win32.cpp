@@ -31,8 +31,6 @@ class TestServer::Engine {
     int bound = 0;
     listen_ = ListenOnLoopback(&bound, host.c_str(), port);
     if (listen_ == kNoSocket) return 0;
-    u_long blocking = 0;  // one accept waits for good; Stop closes the socket to end it
-    ioctlsocket(listen_, FIONBIO, &blocking);
     accept_ = std::thread([this] { AcceptLoop(); });
     return bound;
   }
@@ -62,10 +60,6 @@ class TestServer::Engine {
 
   void Stop() {
     stopping_ = true;
-    if (listen_ != kNoSocket) {
-      CloseSocket(listen_);  // ends the accept that waits
-      listen_ = kNoSocket;
-    }
     if (accept_.joinable()) accept_.join();
     std::vector<std::thread> workers;
     {
@@ -82,14 +76,10 @@ class TestServer::Engine {
 
  private:
   void AcceptLoop() {
-    const SocketFd listening = listen_;
     while (!stopping_) {
-      const SocketFd s = AcceptConnection(listening);
-      if (s == kNoSocket) {
-        if (stopping_) return;
-        Sleep(10);
-        continue;
-      }
+      WaitReadable(listen_, kSliceMs);  // a wait at most: accept is tried either way
+      const SocketFd s = AcceptConnection(listen_);
+      if (s == kNoSocket) continue;
       std::lock_guard<std::mutex> lock(mutex_);
       workers_.emplace_back([this, s] { Serve(s); });
     }
