@@ -3,7 +3,6 @@
 #include <charconv>
 
 namespace quorvel::test {
-namespace {
 
 bool IEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -21,6 +20,8 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
 }
+
+namespace {
 
 std::string Word(const std::string& line, int index) {
   std::size_t begin = 0;

@@ -28,4 +28,8 @@ RecordedRequest ParseRequestHead(std::string_view head);
 // Content-Length of a parsed head, or 0 when there is none or it is unreadable.
 std::size_t ContentLengthOf(const RecordedRequest& head);
 
+// Header names compare without ASCII case; values are read without blanks and tabs around.
+bool IEquals(std::string_view a, std::string_view b);
+std::string_view Trim(std::string_view s);
+
 }  // namespace quorvel::test

@@ -10,6 +10,10 @@
 
 namespace quorvel::test {
 
+// True in the Windows build, whose request layer stands on WinInet (request_layer_win32.cpp;
+// request_layer_posix.cpp says false).
+bool OverWinInet();
+
 // True when the header line is one the layer writes by itself: Host, User-Agent and
 // Content-Length, and over WinInet also Connection and Cache-Control.
 bool IsLayerLine(std::string_view line);

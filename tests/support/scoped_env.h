@@ -8,20 +8,9 @@
 namespace quorvel::test {
 
 namespace detail {
-inline void SetEnv(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value);
-#else
-  setenv(name, value, 1);
-#endif
-}
-inline void UnsetEnv(const char* name) {
-#ifdef _WIN32
-  _putenv_s(name, "");  // an empty value removes the variable
-#else
-  unsetenv(name);
-#endif
-}
+// The process environment, through the host's own calls (env_posix.cpp, env_win32.cpp).
+void SetEnv(const char* name, const char* value);
+void UnsetEnv(const char* name);  // on Windows an empty value removes the variable
 }  // namespace detail
 
 class ScopedEnv {
